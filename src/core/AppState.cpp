@@ -1,0 +1,44 @@
+#include "core/AppState.h"
+
+#include <mutex>
+
+namespace vostrel {
+namespace {
+
+std::mutex stateMutex;
+std::string currentKey(DefaultKey);
+std::filesystem::path dataFolder;
+
+} // namespace
+
+std::string CurrentKey()
+{
+    std::lock_guard lock(stateMutex);
+    return currentKey;
+}
+
+void SetCurrentKey(std::string key)
+{
+    std::lock_guard lock(stateMutex);
+    currentKey = std::move(key);
+}
+
+std::filesystem::path DataFolder()
+{
+    std::lock_guard lock(stateMutex);
+    return dataFolder;
+}
+
+std::filesystem::path WorkFolder()
+{
+    std::lock_guard lock(stateMutex);
+    return dataFolder / "work" / "";
+}
+
+void SetDataFolder(const std::filesystem::path &folder)
+{
+    std::lock_guard lock(stateMutex);
+    dataFolder = folder / ""; // keep the trailing separator
+}
+
+} // namespace vostrel

@@ -1,0 +1,92 @@
+#include "core/DataFolder.h"
+
+#include "core/SjisCodec.h"
+
+#include <QStandardPaths>
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vostrel {
+
+namespace fs = std::filesystem;
+
+fs::path AppDataRoot()
+{
+    const QString root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return fs::path(root.toStdString()) / "";
+}
+
+fs::path DefaultDataFolder()
+{
+    return AppDataRoot() / "Halvik" / "Vostrel" / "";
+}
+
+void PrepareDataFolder(const fs::path &dataFolder)
+{
+    const fs::path data = dataFolder.has_filename() ? dataFolder : dataFolder.parent_path();
+    const fs::path folders[] = {data.parent_path(), data,
+                                data / "Logs",      data / "Signature",
+                                data / "Senders",   data / "Receivers",
+                                data / "work",      data / "work" / "AppendedImage",
+                                data / "work" / "HtmlImage"};
+    for (const fs::path &folder : folders)
+        ::mkdir(folder.c_str(), 0700); // one level; EEXIST and failures alike are ignored
+    for (int i = 1; i <= 5; ++i) {
+        const fs::path sig = data / "Signature" / ("sig0" + std::to_string(i) + ".dat");
+        // O_EXCL: an existing signature file is never touched.
+        const int fd = ::open(sig.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+fs::path FileNameOf(std::string_view sjisName)
+{
+    return fs::path(SjisToUtf8(sjisName));
+}
+
+bool NameOfFile(const fs::path &fileName, std::string &sjisName)
+{
+    try {
+        sjisName = Utf8ToSjis(fileName.native());
+        return true;
+    } catch (const ConversionError &) {
+        return false;
+    }
+}
+
+bool HasVslExtension(std::string_view fileName)
+{
+    if (fileName.size() < 4)
+        return false;
+    const std::string_view ext = fileName.substr(fileName.size() - 4);
+    return ext[0] == '.' && (ext[1] | 0x20) == 'v' && (ext[2] | 0x20) == 's' &&
+           (ext[3] | 0x20) == 'l';
+}
+
+std::vector<std::string> ListVslNames(const fs::path &folder)
+{
+    std::vector<std::string> fileNames;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeEc;
+        if (!it->is_regular_file(typeEc))
+            continue;
+        std::string name = it->path().filename().native();
+        if (HasVslExtension(name))
+            fileNames.push_back(std::move(name));
+    }
+    std::sort(fileNames.begin(), fileNames.end());
+    std::vector<std::string> names;
+    names.reserve(fileNames.size());
+    for (const std::string &fileName : fileNames) {
+        std::string sjis;
+        if (NameOfFile(fileName.substr(0, fileName.size() - 4), sjis))
+            names.push_back(std::move(sjis));
+    }
+    return names;
+}
+
+} // namespace vostrel

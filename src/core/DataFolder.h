@@ -1,0 +1,37 @@
+// The data folder tree, file listing and the file-system side of names.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vostrel {
+
+// The folder for the user's application data ($XDG_DATA_HOME, by default
+// ~/.local/share).
+std::filesystem::path AppDataRoot();
+// AppDataRoot() + "Halvik/Vostrel/".
+std::filesystem::path DefaultDataFolder();
+
+// Creates, one level each and in this order, Halvik/, the data folder, Logs/,
+// Signature/, Senders/, Receivers/, work/, work/AppendedImage/ and
+// work/HtmlImage/ (mode 0700); then the empty signature files sig01.dat ..
+// sig05.dat (mode 0600) that do not exist yet. Failures are not reported here:
+// the operations that later use a folder report them.
+void PrepareDataFolder(const std::filesystem::path &dataFolder);
+
+// The file name on disk of a name held as Shift_JIS text (its UTF-8 form).
+std::filesystem::path FileNameOf(std::string_view sjisName);
+// The Shift_JIS name of a file name on disk, or false when it cannot be held.
+bool NameOfFile(const std::filesystem::path &fileName, std::string &sjisName);
+
+// Names (file names without the extension, as Shift_JIS text) of the plain
+// files in folder whose extension is ".vsl" in any letter case, sorted by
+// file name. A file named only ".vsl" gives the empty name. A missing folder
+// gives an empty list.
+std::vector<std::string> ListVslNames(const std::filesystem::path &folder);
+// True when fileName ends in ".vsl" in any letter case.
+bool HasVslExtension(std::string_view fileName);
+
+} // namespace vostrel
