@@ -37,7 +37,8 @@ AtomicFile::AtomicFile(fs::path target)
     : target_(std::move(target))
 {
     // The temporary name never ends in ".vsl", so folder listings skip it.
-    std::string pattern = (target_.parent_path() / ("." + target_.filename().native() + ".tmp-XXXXXX")).native();
+    std::string pattern =
+        (target_.parent_path() / ("." + target_.filename().native() + ".tmp-XXXXXX")).native();
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
     if (fd_ < 0)
         throw FileError::WriteFailed(target_, FileError::ErrnoText(errno));

@@ -26,11 +26,18 @@ fs::path DefaultDataFolder()
 void PrepareDataFolder(const fs::path &dataFolder)
 {
     const fs::path data = dataFolder.has_filename() ? dataFolder : dataFolder.parent_path();
-    const fs::path folders[] = {data.parent_path(), data,
-                                data / "Logs",      data / "Signature",
-                                data / "Senders",   data / "Receivers",
-                                data / "work",      data / "work" / "AppendedImage",
+    const fs::path folders[] = {data.parent_path(),
+                                data,
+                                data / "Logs",
+                                data / "Signature",
+                                data / "Senders",
+                                data / "Receivers",
+                                data / "work",
+                                data / "work" / "AppendedImage",
                                 data / "work" / "HtmlImage"};
+    // The user's data folder itself may not exist yet on a fresh account.
+    std::error_code ec;
+    fs::create_directories(data.parent_path().parent_path(), ec);
     for (const fs::path &folder : folders)
         ::mkdir(folder.c_str(), 0700); // one level; EEXIST and failures alike are ignored
     for (int i = 1; i <= 5; ++i) {

@@ -22,9 +22,9 @@ bool RunGuarded(QWidget *parent, const std::function<void()> &action);
 // Guarded(this, &TFormX::ButtonClick).
 template <class Owner, class Fn> auto Guarded(Owner *owner, Fn fn)
 {
-    return [owner, fn = std::move(fn)]<class... A>(A &&...args) -> void
-        requires std::is_invocable_v<const Fn &, Owner *, A...> ||
-                 std::is_invocable_v<const Fn &, A...>
+    return [ owner, fn = std::move(fn) ]<class... A>(
+               A && ...args) -> void requires std::is_invocable_v<const Fn &, Owner *, A...> ||
+           std::is_invocable_v<const Fn &, A...>
     {
         RunGuarded(owner, [&] {
             if constexpr (std::is_invocable_v<const Fn &, Owner *, A...>)

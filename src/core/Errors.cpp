@@ -7,8 +7,7 @@ namespace vostrel {
 FileError::FileError(const std::filesystem::path &file, const std::string &messageUtf8)
     : VostrelError(messageUtf8)
     , file_(file)
-{
-}
+{}
 
 FileError FileError::ReadFailed(const std::filesystem::path &file, const std::string &reasonUtf8)
 {

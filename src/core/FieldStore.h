@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vostrel {
 
@@ -77,12 +78,17 @@ public:
 private:
     EncryptedFieldFile(std::filesystem::path path, std::string key);
     void ReadExact(char *dst, size_t n);
+    // The next length field; checks that the file still holds its bytes.
+    int32_t ReadLength();
+    [[noreturn]] void EarlyEnd() const;
 
     std::filesystem::path path_;
     FieldCodec codec_;
     // reading
     std::FILE *in_ = nullptr;
     uint64_t remaining_ = 0;
+    std::unique_ptr<char[]> inBuffer_; // the stream's buffer
+    std::vector<char> cipherBuffer_;   // the last field's ciphertext, reused
     // writing
     std::unique_ptr<AtomicFile> out_;
 };

@@ -18,8 +18,7 @@ public:
     UnencodableCharacterError(char32_t codePoint, const std::string &messageUtf8)
         : ConversionError(messageUtf8)
         , codePoint_(codePoint)
-    {
-    }
+    {}
     char32_t CodePoint() const { return codePoint_; }
 
 private:
@@ -43,6 +42,9 @@ QString SjisToQString(std::string_view sjis);
 std::string QStringToSjis(const QString &text); // throws like Utf8ToSjis
 
 // Shorthand for program texts written in the source as UTF-8.
-inline std::string Sjis(std::string_view utf8) { return Utf8ToSjis(utf8); }
+inline std::string Sjis(std::string_view utf8)
+{
+    return Utf8ToSjis(utf8);
+}
 
 } // namespace vostrel

@@ -13,7 +13,12 @@ namespace vostrel::test {
 
 struct ShownBox
 {
-    enum Kind { Message, Error, Question };
+    enum Kind
+    {
+        Message,
+        Error,
+        Question
+    };
     Kind kind;
     QString caption;
     QString text;
