@@ -1,0 +1,564 @@
+#include "send/MessageBuilder.h"
+
+#include "core/AppState.h"
+#include "core/DataFolder.h"
+#include "core/Errors.h"
+#include "core/SjisCodec.h"
+#include "core/SjisText.h"
+#include "send/PzConv.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+#include <unistd.h>
+
+namespace vostrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// RFC 5322: a header line holds at most 998 octets before its CR LF.
+constexpr std::size_t kMaxLineLength = 998;
+constexpr std::string_view kCrLf = "\r\n";
+// Continuation of a header value: the line break and one space.
+constexpr std::string_view kHeaderFold = "\r\n ";
+// Continuation lines of the file-name parameters start with eight spaces.
+constexpr std::string_view kParamIndent = "        ";
+
+bool IsAscii(std::string_view text)
+{
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+// CR and LF never reach a header line, so no text can add one. Neither byte
+// can be the trail byte of a double-byte character.
+std::string StripLineBreaks(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text)
+        if (c != '\r' && c != '\n')
+            out += c;
+    return out;
+}
+
+// Backslash and double quote escaped by a backslash, for a quoted string.
+std::string EscapeQuoted(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// The header form of a text. asciiLineLength gives the length of the whole
+// line that a plain ASCII text would make; when that is over the limit the
+// text is written as encoded-words instead, which fold.
+template <typename LineLength>
+HeaderText MakeHeaderText(const TPzConv &conv, std::string_view text, LineLength asciiLineLength)
+{
+    HeaderText result;
+    if (text.empty())
+        return result;
+    const bool ascii = IsAscii(text);
+    const bool force = ascii && asciiLineLength(text) > kMaxLineLength;
+    result.words = conv.EncodeHeaderWords(text, force);
+    result.encoded = !ascii || force;
+    return result;
+}
+
+// The line "        filename=" + quoted name is the longer of the two lines
+// that carry a file name.
+HeaderText MakeFileNameText(const TPzConv &conv, std::string_view name)
+{
+    return MakeHeaderText(conv, name, [](std::string_view t) {
+        return kParamIndent.size() + std::string_view("filename=\"\"").size() +
+               EscapeQuoted(t).size();
+    });
+}
+
+bool IsDomainText(std::string_view text)
+{
+    if (text.empty() || text.size() > 253 || text.front() == '.' || text.back() == '.')
+        return false;
+    char previous = 0;
+    for (char c : text) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '.';
+        if (!ok || (c == '.' && previous == '.'))
+            return false;
+        previous = c;
+    }
+    return true;
+}
+
+std::mt19937_64 &RandomEngine()
+{
+    thread_local std::mt19937_64 engine([] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device(),
+                           static_cast<unsigned>(::getpid())};
+        return std::mt19937_64(seed);
+    }());
+    return engine;
+}
+
+void AppendAddressLine(std::string &out, std::string_view field,
+                       const std::vector<std::string> &addresses)
+{
+    if (addresses.empty())
+        return;
+    out += field;
+    out += ": ";
+    std::size_t lineLength = field.size() + 2;
+    bool first = true;
+    for (const std::string &address : addresses) {
+        if (!first) {
+            // Keep room for the comma that may follow the next address.
+            if (lineLength + 2 + address.size() + 1 > kMaxLineLength) {
+                out += ",";
+                out += kHeaderFold;
+                lineLength = 1;
+            } else {
+                out += ", ";
+                lineLength += 2;
+            }
+        }
+        out += address;
+        lineLength += address.size();
+        first = false;
+    }
+    out += kCrLf;
+}
+
+void AppendWords(std::string &out, const std::vector<std::string> &words, std::string_view fold)
+{
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0)
+            out += fold;
+        out += words[i];
+    }
+}
+
+// The content of a quoted parameter or display name, without the quotes.
+void AppendQuotedContent(std::string &out, const HeaderText &text, std::string_view fold)
+{
+    if (text.encoded)
+        AppendWords(out, text.words, fold);
+    else if (!text.words.empty())
+        out += EscapeQuoted(text.words.front());
+}
+
+void AppendTextPart(std::string &out, const MailPart &part)
+{
+    out += "Content-Type: ";
+    out += part.contentType;
+    out += " ; charset=\"";
+    out += part.charset;
+    out += "\"\r\nContent-Transfer-Encoding: ";
+    out += part.transferEncoding;
+    out += "\r\n\r\n";
+    if (part.transferEncoding == "base64") {
+        std::string raw;
+        std::size_t size = 0;
+        for (const std::string &line : part.bodyLines)
+            size += line.size() + 2;
+        raw.reserve(size);
+        for (const std::string &line : part.bodyLines) {
+            raw += line;
+            raw += kCrLf;
+        }
+        AppendBase64Lines(raw, out);
+        return;
+    }
+    for (const std::string &line : part.bodyLines) {
+        out += line;
+        out += kCrLf;
+    }
+}
+
+// Appends the Base64 lines of a file, read in pieces of whole lines.
+void AppendFileBase64(std::string &out, const fs::path &path)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        throw FileError::ReadFailed(path, FileError::ErrnoText(errno));
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (!ec)
+        out.reserve(out.size() + (size + 56) / 57 * 78 + 4096);
+    constexpr std::size_t kChunk = 57 * 4096;
+    std::string buffer(kChunk, '\0');
+    for (;;) {
+        std::size_t got = 0;
+        while (got < kChunk) {
+            const std::size_t n = std::fread(buffer.data() + got, 1, kChunk - got, file);
+            if (n == 0)
+                break;
+            got += n;
+        }
+        if (std::ferror(file)) {
+            const int err = errno;
+            std::fclose(file);
+            throw FileError::ReadFailed(path, FileError::ErrnoText(err));
+        }
+        AppendBase64Lines(std::string_view(buffer.data(), got), out);
+        if (got < kChunk)
+            break;
+    }
+    std::fclose(file);
+}
+
+void AppendFilePart(std::string &out, const MailPart &part)
+{
+    out += "Content-Type: application/octet-stream;\r\n";
+    out += kParamIndent;
+    out += "name=\"";
+    AppendQuotedContent(out, part.fileName, std::string("\r\n").append(kParamIndent));
+    out += "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n";
+    out += kParamIndent;
+    out += "filename=\"";
+    AppendQuotedContent(out, part.fileName, std::string("\r\n").append(kParamIndent));
+    out += "\"\r\n";
+    if (!part.contentId.empty()) {
+        out += "Content-ID: <";
+        out += part.contentId;
+        out += ">\r\n";
+    }
+    out += kCrLf;
+    AppendFileBase64(out, part.path);
+}
+
+} // namespace
+
+const std::array<std::string, kMergeTagCount> &MergeTagLabels()
+{
+    static const std::array<std::string, kMergeTagCount> labels = {
+        Sjis("送信先名"), Sjis("敬称"),   Sjis("メールアドレス"), Sjis("差込１"), Sjis("差込２"),
+        Sjis("差込３"),   Sjis("差込４"), Sjis("差込５"),         Sjis("差込６"), Sjis("差込７"),
+        Sjis("差込８"),   Sjis("差込９"), Sjis("差込１０"),
+    };
+    return labels;
+}
+
+std::string MakeMergeTag(std::string_view label)
+{
+    std::string tag = "<#-";
+    tag += label;
+    tag += "->";
+    return tag;
+}
+
+const std::array<std::string, kMergeTagCount> &MergeTags()
+{
+    static const std::array<std::string, kMergeTagCount> tags = [] {
+        std::array<std::string, kMergeTagCount> t;
+        for (int i = 0; i < kMergeTagCount; ++i)
+            t[i] = MakeMergeTag(MergeTagLabels()[i]);
+        return t;
+    }();
+    return tags;
+}
+
+std::string ApplyMergeTags(std::string_view text, const Recipient &recipient)
+{
+    std::string result(text);
+    // No tag can match in a text without "<#-"; nothing would be inserted.
+    if (result.find("<#-") == std::string::npos)
+        return result;
+    const auto &tags = MergeTags();
+    for (int i = 0; i < kMergeTagCount; ++i)
+        result = ReplaceAll(result, tags[i], recipient.fields[i]);
+    return result;
+}
+
+MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
+                             const std::vector<std::string> &to, const std::vector<std::string> &cc,
+                             const std::vector<std::string> &bcc, const Recipient *recipient)
+{
+    const TPzConv conv;
+    MailMessage message;
+
+    auto stripAll = [](const std::vector<std::string> &list) {
+        std::vector<std::string> out;
+        out.reserve(list.size());
+        for (const std::string &s : list)
+            out.push_back(StripLineBreaks(s));
+        return out;
+    };
+    message.fromAddress = StripLineBreaks(account.FromAddress);
+    message.envelopeSender = message.fromAddress;
+    message.to = stripAll(to);
+    message.cc = stripAll(cc);
+    message.bcc = stripAll(bcc);
+
+    // Subject, personalised when a recipient is given.
+    {
+        std::string subject = recipient ? ApplyMergeTags(job.subject, *recipient) : job.subject;
+        subject = StripLineBreaks(subject);
+        message.subject = MakeHeaderText(conv, subject, [](std::string_view t) {
+            return std::string_view("Subject: ").size() + t.size();
+        });
+    }
+
+    // From: the display name, or the address itself when there is none.
+    {
+        const std::string name = StripLineBreaks(account.SenderName);
+        const std::size_t addressLength = message.fromAddress.size();
+        message.fromName = MakeHeaderText(
+            conv, name.empty() ? std::string_view(message.fromAddress) : std::string_view(name),
+            [addressLength](std::string_view t) {
+                // From: "name" <address>
+                return std::string_view("From: \"\" <>").size() + EscapeQuoted(t).size() +
+                       addressLength;
+            });
+    }
+
+    message.replyTo = StripLineBreaks(account.ReturnAddress);
+    message.messageId = NewMessageId(message.fromAddress);
+
+    const fs::path work = WorkFolder();
+    auto filePart = [&](const fs::path &path, const std::string &name) {
+        MailPart part;
+        part.kind = MailPart::Kind::File;
+        part.path = path;
+        part.fileName = MakeFileNameText(conv, StripLineBreaks(name));
+        return part;
+    };
+    auto isFile = [](const fs::path &path) {
+        std::error_code ec;
+        return fs::is_regular_file(path, ec);
+    };
+
+    for (const std::string &name : job.attachments) {
+        const fs::path path = work / "AppendedImage" / FileNameOf(name);
+        if (isFile(path))
+            message.parts.push_back(filePart(path, name));
+    }
+
+    // The text part.
+    {
+        MailPart text;
+        text.kind = MailPart::Kind::Text;
+        text.contentType = job.sendAsHtml ? "text/html" : "text/plain";
+        text.charset = "ISO-2022-JP";
+        const std::string jis =
+            conv.ToIso2022Jp(recipient ? ApplyMergeTags(job.body, *recipient) : job.body);
+        // Cut at CR LF, CR or LF; a line break at the very end starts no
+        // further line.
+        bool eightBit = false;
+        bool longLine = false;
+        std::size_t start = 0;
+        const std::size_t n = jis.size();
+        std::size_t i = 0;
+        auto endLine = [&](std::size_t end) {
+            if (end - start > kMaxLineLength)
+                longLine = true;
+            text.bodyLines.emplace_back(jis, start, end - start);
+        };
+        while (i < n) {
+            const char c = jis[i];
+            if (c == '\r' || c == '\n') {
+                endLine(i);
+                i += (c == '\r' && i + 1 < n && jis[i + 1] == '\n') ? 2 : 1;
+                start = i;
+                continue;
+            }
+            if (static_cast<unsigned char>(c) >= 0x80)
+                eightBit = true;
+            ++i;
+        }
+        if (start < n)
+            endLine(n);
+        text.transferEncoding = longLine ? "base64" : eightBit ? "8bit" : "7bit";
+        message.parts.push_back(std::move(text));
+    }
+
+    for (const std::string &name : job.inlinePictures) {
+        const fs::path path = work / "HtmlImage" / FileNameOf(name);
+        if (isFile(path)) {
+            MailPart part = filePart(path, name);
+            part.contentId = StripLineBreaks(name);
+            message.parts.push_back(std::move(part));
+        }
+    }
+
+    if (!job.attachments.empty())
+        message.topType = "multipart/mixed";
+    else if (job.sendAsHtml)
+        message.topType = "multipart/related";
+    else if (message.parts.size() > 1)
+        // Inline pictures beside a plain-text body: the pictures are files
+        // that go with the text, not parts of an HTML page.
+        message.topType = "multipart/mixed";
+    else
+        message.topType = "text/plain";
+    return message;
+}
+
+std::string WriteMimeMessage(const MailMessage &message, const MimeWriteOptions &options)
+{
+    const bool multipart =
+        message.parts.size() != 1 || message.parts.front().kind != MailPart::Kind::Text;
+    const std::string &boundary = options.boundary.empty() ? MimeBoundary() : options.boundary;
+
+    std::string out;
+    std::size_t estimate = 1024;
+    for (const MailPart &part : message.parts)
+        for (const std::string &line : part.bodyLines)
+            estimate += line.size() + 2;
+    out.reserve(estimate + estimate / 3);
+
+    out += "MIME-Version: 1.0\r\n";
+
+    if (!message.fromName.Empty() || !message.fromAddress.empty()) {
+        out += "From: ";
+        if (message.fromName.encoded) {
+            AppendWords(out, message.fromName.words, kHeaderFold);
+            out += ' ';
+        } else if (!message.fromName.Empty()) {
+            out += '"';
+            AppendQuotedContent(out, message.fromName, kHeaderFold);
+            out += "\" ";
+        }
+        out += '<';
+        out += message.fromAddress;
+        out += ">\r\n";
+    }
+
+    if (!message.subject.Empty()) {
+        out += "Subject: ";
+        AppendWords(out, message.subject.words, kHeaderFold);
+        out += kCrLf;
+    }
+
+    AppendAddressLine(out, "To", message.to);
+    AppendAddressLine(out, "Cc", message.cc);
+
+    if (multipart) {
+        out += "Content-Type: ";
+        out += message.topType.starts_with("multipart/") ? std::string_view(message.topType)
+                                                         : std::string_view("multipart/mixed");
+        out += ";\r\n\tcharset=\"ISO-2022-jp\"; boundary=\"";
+        out += boundary;
+        out += "\"\r\nContent-Transfer-Encoding: 7bit\r\n";
+    }
+
+    if (!message.replyTo.empty()) {
+        out += "Reply-To: ";
+        out += message.replyTo;
+        out += kCrLf;
+    }
+
+    out += "Date: ";
+    out += FormatMailDate(options.time ? *options.time : std::chrono::system_clock::now());
+    out += kCrLf;
+
+    if (!message.messageId.empty()) {
+        out += "Message-ID: ";
+        out += message.messageId;
+        out += kCrLf;
+    }
+
+    if (!multipart) {
+        AppendTextPart(out, message.parts.front());
+        return out;
+    }
+
+    out += "\r\nThis is a multi-part message in MIME format\r\n\r\n";
+    for (const MailPart &part : message.parts) {
+        out += "--";
+        out += boundary;
+        out += kCrLf;
+        if (part.kind == MailPart::Kind::Text)
+            AppendTextPart(out, part);
+        else
+            AppendFilePart(out, part);
+        out += kCrLf;
+    }
+    out += "--";
+    out += boundary;
+    out += "--\r\n\r\n";
+    return out;
+}
+
+std::string MakeMimeBoundary()
+{
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr int kRandomChars = 32;
+    auto &engine = RandomEngine();
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kChars) - 2);
+    std::string boundary;
+    boundary.reserve(kRandomChars + 2);
+    for (int i = 0; i < kRandomChars; ++i)
+        boundary += kChars[pick(engine)];
+    std::uniform_int_distribution<int> position(0, kRandomChars);
+    boundary.insert(static_cast<std::size_t>(position(engine)), "=_");
+    return boundary;
+}
+
+const std::string &MimeBoundary()
+{
+    static const std::string boundary = MakeMimeBoundary();
+    return boundary;
+}
+
+std::string NewMessageId(std::string_view fromAddress)
+{
+    static std::atomic<unsigned long long> counter{0};
+    std::string domain;
+    const std::string address = StripLineBreaks(fromAddress);
+    if (const auto at = address.rfind('@'); at != std::string::npos)
+        domain = address.substr(at + 1);
+    if (!IsDomainText(domain)) {
+        char host[256] = {};
+        if (::gethostname(host, sizeof host - 1) == 0 && IsDomainText(host))
+            domain = host;
+        else
+            domain = "localhost";
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char id[96];
+    std::snprintf(id, sizeof id, "%04d%02d%02d%02d%02d%02d.%016llx.%llu", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<unsigned long long>(RandomEngine()()), ++counter);
+    std::string result = "<";
+    result += id;
+    result += '@';
+    result += domain;
+    result += '>';
+    return result;
+}
+
+std::string FormatMailDate(std::chrono::system_clock::time_point time)
+{
+    static constexpr const char *kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char *kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t t = std::chrono::system_clock::to_time_t(time);
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    const long offset = local.tm_gmtoff;
+    const long minutes = std::labs(offset) / 60;
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                  kDays[local.tm_wday], local.tm_mday, kMonths[local.tm_mon], local.tm_year + 1900,
+                  local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    return text;
+}
+
+} // namespace vostrel
