@@ -1,0 +1,36 @@
+#include "destinations/ReportList.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QTreeWidget>
+
+namespace vostrel {
+
+void GridLineDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
+{
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Mid));
+    const QRect r = option.rect;
+    painter->drawLine(r.topRight(), r.bottomRight());
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+    painter->restore();
+}
+
+void SetupReportList(QTreeWidget *list, const QStringList &captions)
+{
+    list->setColumnCount(static_cast<int>(captions.size()));
+    list->setHeaderLabels(captions);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setAllColumnsShowFocus(true);
+    list->setItemDelegate(new GridLineDelegate(list));
+    list->header()->setSectionsMovable(false);
+}
+
+} // namespace vostrel

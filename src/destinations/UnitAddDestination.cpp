@@ -1,0 +1,105 @@
+#include "destinations/UnitAddDestination.h"
+
+#include "core/DialogService.h"
+#include "core/ErrorReporting.h"
+#include "core/SjisCodec.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vostrel {
+
+using namespace Qt::Literals::StringLiterals;
+
+TFormAddDestination::TFormAddDestination(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(u"TFormAddDestination"_s);
+    setWindowTitle(u"送信先リストを追加"_s);
+    setModal(true);
+
+    LabelListName = new QLabel(u"送信先リスト名を入力してください"_s, this);
+    LabelListName->setObjectName(u"LabelListName"_s);
+    EditListName = new QLineEdit(this);
+    EditListName->setObjectName(u"EditListName"_s);
+    EditListName->setMinimumWidth(320);
+    LabelListName->setBuddy(EditListName);
+
+    GBSendType = new QGroupBox(u"送信方法"_s, this);
+    GBSendType->setObjectName(u"GBSendType"_s);
+    CBTo = new QCheckBox(u"宛先"_s, GBSendType);
+    CBTo->setObjectName(u"CBTo"_s);
+    CBCc = new QCheckBox(u"Cc"_s, GBSendType);
+    CBCc->setObjectName(u"CBCc"_s);
+    CBBcc = new QCheckBox(u"Bcc"_s, GBSendType);
+    CBBcc->setObjectName(u"CBBcc"_s);
+    auto *boxes = new QHBoxLayout(GBSendType);
+    boxes->addWidget(CBTo);
+    boxes->addWidget(CBCc);
+    boxes->addWidget(CBBcc);
+    boxes->addStretch();
+
+    BtnListMake = new QPushButton(u"リストを作成"_s, this);
+    BtnListMake->setObjectName(u"BtnListMake"_s);
+    BtnListMake->setDefault(true);
+    BtnCancel = new QPushButton(u"キャンセル"_s, this);
+    BtnCancel->setObjectName(u"BtnCancel"_s);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BtnListMake);
+    buttons->addWidget(BtnCancel);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(LabelListName);
+    layout->addWidget(EditListName);
+    layout->addWidget(GBSendType);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(BtnListMake, &QPushButton::clicked,
+            Guarded(this, &TFormAddDestination::BtnListMakeClick));
+    connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFormAddDestination::Prepare(const QString &title, const QString &confirmCaption,
+                                  std::string_view name, const SendType &sendType,
+                                  std::string_view currentName)
+{
+    setWindowTitle(title);
+    BtnListMake->setText(confirmCaption);
+    EditListName->setText(SjisToQString(name));
+    CBTo->setChecked(sendType.to);
+    CBCc->setChecked(sendType.cc);
+    CBBcc->setChecked(sendType.bcc);
+    currentName_ = std::string(currentName);
+    listName_.clear();
+    EditListName->setFocus();
+}
+
+SendType TFormAddDestination::ChosenSendType() const
+{
+    return SendType{CBTo->isChecked(), CBCc->isChecked(), CBBcc->isChecked()};
+}
+
+void TFormAddDestination::BtnListMakeClick()
+{
+    const std::string name = QStringToSjis(EditListName->text());
+    const std::string problem = CheckListName(name, currentName_);
+    if (!problem.empty()) {
+        ShowMessage(this, SjisToQString(problem));
+        return;
+    }
+    if (!CBTo->isChecked() && !CBCc->isChecked() && !CBBcc->isChecked()) {
+        ShowMessage(this, u"送信方法を選択してください"_s);
+        return;
+    }
+    listName_ = name;
+    accept();
+}
+
+} // namespace vostrel

@@ -1,0 +1,613 @@
+#include "destinations/UnitDestinationList.h"
+
+#include "core/DialogService.h"
+#include "core/ErrorReporting.h"
+#include "core/SjisCodec.h"
+#include "core/UiHelpers.h"
+#include "destinations/ReportList.h"
+#include "destinations/UnitAddDestination.h"
+#include "destinations/UnitAddReceivers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QRadioButton>
+#include <QScopeGuard>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <filesystem>
+
+namespace vostrel {
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString kTitle = u"送信先リスト"_s;
+const QString kMarkSet = u"○"_s;
+const QString kMarkNotSet = u"×"_s;
+// Pending window events are processed after the 1st, 51st, 101st ...
+// recipient read, and after the 1st, 13th, 25th ... recipient written.
+constexpr std::size_t kLoadEventsEvery = 50;
+constexpr std::size_t kSaveEventsEvery = 12;
+// While loading, rows read reach the view at most this often.
+constexpr qint64 kShowRowsEveryMs = 150;
+// The smallest recipient on disk: 13 fields of 12 bytes.
+constexpr std::uintmax_t kSmallestRecipient = 13 * 12;
+// The list's name, as stored, travels with its row.
+constexpr int kNameRole = Qt::UserRole;
+
+QString Mark(bool set)
+{
+    return set ? kMarkSet : kMarkNotSet;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// RecipientTableModel
+
+QStringList RecipientTableModel::ColumnCaptions()
+{
+    return {u"宛先名"_s, u"敬称"_s,   u"メールアドレス"_s, u"差込１"_s, u"差込２"_s,
+            u"差込３"_s, u"差込４"_s, u"差込５"_s,         u"差込６"_s, u"差込７"_s,
+            u"差込８"_s, u"差込９"_s, u"差込１０"_s};
+}
+
+int RecipientTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(shown_);
+}
+
+int RecipientTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : Recipient::kFieldCount;
+}
+
+QVariant RecipientTableModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() ||
+        index.column() >= Recipient::kFieldCount)
+        return {};
+    return SjisToQString(rows_[static_cast<std::size_t>(index.row())]
+                             .fields[static_cast<std::size_t>(index.column())]);
+}
+
+QVariant RecipientTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
+        section >= Recipient::kFieldCount)
+        return {};
+    return ColumnCaptions().at(section);
+}
+
+void RecipientTableModel::Clear()
+{
+    if (rows_.empty())
+        return;
+    beginResetModel();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    shown_ = 0;
+    endResetModel();
+}
+
+void RecipientTableModel::Reserve(std::size_t n)
+{
+    rows_.reserve(n);
+}
+
+Recipient &RecipientTableModel::AddUnshown()
+{
+    return rows_.emplace_back();
+}
+
+void RecipientTableModel::DropLastUnshown()
+{
+    if (rows_.size() > shown_)
+        rows_.pop_back();
+}
+
+void RecipientTableModel::ShowAdded()
+{
+    if (rows_.size() == shown_)
+        return;
+    beginInsertRows({}, static_cast<int>(shown_), static_cast<int>(rows_.size()) - 1);
+    shown_ = rows_.size();
+    endInsertRows();
+}
+
+void RecipientTableModel::Append(std::vector<Recipient> &recipients)
+{
+    ShowAdded();
+    if (recipients.empty())
+        return;
+    const int first = rowCount();
+    beginInsertRows({}, first, first + static_cast<int>(recipients.size()) - 1);
+    if (rows_.empty())
+        rows_.swap(recipients);
+    else
+        std::move(recipients.begin(), recipients.end(), std::back_inserter(rows_));
+    recipients.clear();
+    shown_ = rows_.size();
+    endInsertRows();
+}
+
+void RecipientTableModel::Replace(int row, Recipient recipient)
+{
+    if (row < 0 || row >= rowCount())
+        return;
+    rows_[static_cast<std::size_t>(row)] = std::move(recipient);
+    Q_EMIT dataChanged(index(row, 0), index(row, Recipient::kFieldCount - 1));
+}
+
+void RecipientTableModel::RemoveRows(std::vector<int> rows)
+{
+    ShowAdded();
+    if (rows.empty())
+        return;
+    if (rows.size() == 1) {
+        const int row = rows.front();
+        beginRemoveRows({}, row, row);
+        rows_.erase(rows_.begin() + row);
+        shown_ = rows_.size();
+        endRemoveRows();
+        return;
+    }
+    // Several rows: keep the others, in their order, in one pass.
+    std::vector<bool> removed(rows_.size(), false);
+    for (int row : rows)
+        removed.at(static_cast<std::size_t>(row)) = true;
+    std::vector<Recipient> kept;
+    kept.reserve(rows_.size() - rows.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (!removed[i])
+            kept.push_back(std::move(rows_[i]));
+    }
+    beginResetModel();
+    rows_.swap(kept);
+    shown_ = rows_.size();
+    endResetModel();
+}
+
+// ---------------------------------------------------------------------------
+// TFormDestinationList
+
+TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
+                                           TFormAddReceivers &addReceivers, QWidget *parent)
+    : QDialog(parent)
+    , addDestination_(addDestination)
+    , addReceivers_(addReceivers)
+{
+    setObjectName(u"TFormDestinationList"_s);
+    setWindowTitle(kTitle);
+    setModal(true);
+    setSizeGripEnabled(true);
+    resize(960, 560);
+
+    PNGBtnAddList = NewImageButton(this, u"PNGBtnAddList"_s, u"document-new"_s,
+                                   QStyle::SP_FileDialogNewFolder, {}, u"リストの追加"_s);
+    PNGBtnEditList = NewImageButton(this, u"PNGBtnEditList"_s, u"document-properties"_s,
+                                    QStyle::SP_FileDialogDetailedView, {}, u"リストの編集"_s);
+    PNGBtnDeleteList = NewImageButton(this, u"PNGBtnDeleteList"_s, u"edit-delete"_s,
+                                      QStyle::SP_TrashIcon, {}, u"リストの削除"_s);
+    PNGBtnClose = NewImageButton(this, u"PNGBtnClose"_s, u"window-close"_s,
+                                 QStyle::SP_DialogCloseButton, {}, u"閉じる"_s);
+    auto *topBar = new QHBoxLayout;
+    topBar->addWidget(PNGBtnAddList);
+    topBar->addWidget(PNGBtnEditList);
+    topBar->addWidget(PNGBtnDeleteList);
+    topBar->addStretch();
+    topBar->addWidget(PNGBtnClose);
+
+    auto *sendTypeLabel = new QLabel(u"送信方法"_s, this);
+    RBSendType_All = new QRadioButton(u"すべて"_s, this);
+    RBSendType_All->setObjectName(u"RBSendType_All"_s);
+    RBSendType_All->setChecked(true);
+    RBSendType_To = new QRadioButton(u"宛先"_s, this);
+    RBSendType_To->setObjectName(u"RBSendType_To"_s);
+    RBSendType_Cc = new QRadioButton(u"Cc"_s, this);
+    RBSendType_Cc->setObjectName(u"RBSendType_Cc"_s);
+    RBSendType_Bcc = new QRadioButton(u"Bcc"_s, this);
+    RBSendType_Bcc->setObjectName(u"RBSendType_Bcc"_s);
+    PNGBtnAddAddress = NewImageButton(this, u"PNGBtnAddAddress"_s, u"list-add"_s,
+                                      QStyle::SP_FileIcon, {}, u"宛先の追加"_s);
+    PNGBtnEditAddress = NewImageButton(this, u"PNGBtnEditAddress"_s, u"document-edit"_s,
+                                       QStyle::SP_FileDialogContentsView, {}, u"宛先の編集"_s);
+    PNGBtnDeleteAddress = NewImageButton(this, u"PNGBtnDeleteAddress"_s, u"list-remove"_s,
+                                         QStyle::SP_DialogDiscardButton, {}, u"宛先の削除"_s);
+    PNGBtnCSVRead = NewImageButton(this, u"PNGBtnCSVRead"_s, u"document-import"_s,
+                                   QStyle::SP_DialogOpenButton, {}, u"CSV読込"_s);
+    PNGBtnCSVWrite = NewImageButton(this, u"PNGBtnCSVWrite"_s, u"document-export"_s,
+                                    QStyle::SP_DialogSaveButton, {}, u"CSV書出"_s);
+    auto *secondBar = new QHBoxLayout;
+    secondBar->addWidget(sendTypeLabel);
+    for (QRadioButton *radio : {RBSendType_All, RBSendType_To, RBSendType_Cc, RBSendType_Bcc})
+        secondBar->addWidget(radio);
+    secondBar->addSpacing(24);
+    for (QToolButton *button :
+         {PNGBtnAddAddress, PNGBtnEditAddress, PNGBtnDeleteAddress, PNGBtnCSVRead, PNGBtnCSVWrite})
+        secondBar->addWidget(button);
+    secondBar->addStretch();
+
+    ListViewDestinationList = new QTreeWidget(this);
+    ListViewDestinationList->setObjectName(u"ListViewDestinationList"_s);
+    SetupReportList(ListViewDestinationList, {u"送信先リスト"_s, u"宛先"_s, u"Cc"_s, u"Bcc"_s});
+    ListViewDestinationList->setColumnWidth(0, 170);
+    for (int column = 1; column <= 3; ++column) {
+        ListViewDestinationList->setColumnWidth(column, 44);
+        ListViewDestinationList->headerItem()->setTextAlignment(column, Qt::AlignCenter);
+    }
+    ListViewDestinationList->header()->setStretchLastSection(false);
+
+    addressModel_ = new RecipientTableModel(this);
+    ListViewAddress = new QTableView(this);
+    ListViewAddress->setObjectName(u"ListViewAddress"_s);
+    ListViewAddress->setModel(addressModel_);
+    ListViewAddress->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListViewAddress->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListViewAddress->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListViewAddress->setShowGrid(true);
+    ListViewAddress->setWordWrap(false);
+    ListViewAddress->setCornerButtonEnabled(false);
+    ListViewAddress->verticalHeader()->hide();
+    // Fixed row heights and column widths: nothing is measured over all rows.
+    ListViewAddress->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ListViewAddress->verticalHeader()->setDefaultSectionSize(
+        ListViewAddress->fontMetrics().height() + 6);
+    ListViewAddress->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    ListViewAddress->horizontalHeader()->setDefaultSectionSize(110);
+    ListViewAddress->horizontalHeader()->setHighlightSections(false);
+    ListViewAddress->setColumnWidth(2, 200);
+
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(ListViewDestinationList);
+    splitter->addWidget(ListViewAddress);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({310, 650});
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(topBar);
+    layout->addLayout(secondBar);
+    layout->addWidget(splitter, 1);
+
+    const QString csvFilter = u"CSVファイル(*.csv)"_s;
+    openDialog_ = new QFileDialog(this);
+    openDialog_->setObjectName(u"OpenDialog"_s);
+    openDialog_->setAcceptMode(QFileDialog::AcceptOpen);
+    openDialog_->setFileMode(QFileDialog::ExistingFile);
+    openDialog_->setNameFilter(csvFilter);
+    saveDialog_ = new QFileDialog(this);
+    saveDialog_->setObjectName(u"SaveDialog"_s);
+    saveDialog_->setAcceptMode(QFileDialog::AcceptSave);
+    saveDialog_->setFileMode(QFileDialog::AnyFile);
+    saveDialog_->setNameFilter(csvFilter);
+
+    for (QRadioButton *radio : {RBSendType_All, RBSendType_To, RBSendType_Cc, RBSendType_Bcc})
+        connect(radio, &QRadioButton::clicked,
+                Guarded(this, &TFormDestinationList::RBSendTypeClick));
+    connect(ListViewDestinationList, &QTreeWidget::itemSelectionChanged,
+            Guarded(this, &TFormDestinationList::ListViewDestinationListSelectItem));
+    connect(PNGBtnAddList, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnAddListClick));
+    connect(PNGBtnEditList, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnEditListClick));
+    connect(PNGBtnDeleteList, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnDeleteListClick));
+    connect(PNGBtnAddAddress, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnAddAddressClick));
+    connect(PNGBtnEditAddress, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnEditAddressClick));
+    connect(PNGBtnDeleteAddress, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnDeleteAddressClick));
+    connect(PNGBtnClose, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnCloseClick));
+    // PNGBtnCSVRead and PNGBtnCSVWrite get their handlers with the CSV
+    // import and export dialogs.
+}
+
+void TFormDestinationList::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        RunGuarded(this, [this] { FormShow(); });
+}
+
+void TFormDestinationList::FormShow()
+{
+    SetBusy(false);
+    RefreshLists();
+}
+
+void TFormDestinationList::SetBusy(bool busy, const QString &titleSuffix)
+{
+    busy_ = busy;
+    for (QRadioButton *radio : {RBSendType_All, RBSendType_To, RBSendType_Cc, RBSendType_Bcc})
+        radio->setEnabled(!busy);
+    ListViewDestinationList->setEnabled(!busy);
+    setWindowTitle(busy ? windowTitle() + titleSuffix : kTitle);
+}
+
+std::string TFormDestinationList::SelectedListName() const
+{
+    return selectedList_ ? selectedList_->data(0, kNameRole).toByteArray().toStdString()
+                         : std::string();
+}
+
+SendType TFormDestinationList::SelectedListMarks() const
+{
+    if (!selectedList_)
+        return {};
+    return SendType{selectedList_->text(1) == kMarkSet, selectedList_->text(2) == kMarkSet,
+                    selectedList_->text(3) == kMarkSet};
+}
+
+std::vector<int> TFormDestinationList::SelectedRecipientRows() const
+{
+    // Read from the selection's ranges: asking row by row costs the number
+    // of ranges for every row.
+    const int rowCount = addressModel_->rowCount();
+    std::vector<bool> selected(static_cast<std::size_t>(rowCount), false);
+    for (const QItemSelectionRange &range : ListViewAddress->selectionModel()->selection()) {
+        for (int row = std::max(range.top(), 0); row <= std::min(range.bottom(), rowCount - 1);
+             ++row)
+            selected[static_cast<std::size_t>(row)] = true;
+    }
+    std::vector<int> rows;
+    for (int row = 0; row < rowCount; ++row) {
+        if (selected[static_cast<std::size_t>(row)])
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+void TFormDestinationList::RefreshLists()
+{
+    const QSignalBlocker blocker(ListViewDestinationList);
+    ListViewDestinationList->clear();
+    selectedList_ = nullptr;
+    addressModel_->Clear();
+
+    for (const DestinationListEntry &entry : ListDestinationLists()) {
+        const SendType &flags = entry.sendType;
+        if ((RBSendType_To->isChecked() && !flags.to) ||
+            (RBSendType_Cc->isChecked() && !flags.cc) ||
+            (RBSendType_Bcc->isChecked() && !flags.bcc))
+            continue;
+        auto *item = new QTreeWidgetItem;
+        item->setText(0, SjisToQString(entry.name));
+        item->setData(0, kNameRole, QByteArray::fromStdString(entry.name));
+        item->setText(1, Mark(flags.to));
+        item->setText(2, Mark(flags.cc));
+        item->setText(3, Mark(flags.bcc));
+        for (int column = 1; column <= 3; ++column)
+            item->setTextAlignment(column, Qt::AlignCenter);
+        ListViewDestinationList->addTopLevelItem(item);
+    }
+}
+
+void TFormDestinationList::RBSendTypeClick()
+{
+    if (busy_)
+        return;
+    RefreshLists();
+}
+
+void TFormDestinationList::ListViewDestinationListSelectItem()
+{
+    const QList<QTreeWidgetItem *> selected = ListViewDestinationList->selectedItems();
+    if (selected.isEmpty()) {
+        selectedList_ = nullptr;
+        addressModel_->Clear();
+        return;
+    }
+    if (selected.front() == selectedList_)
+        return;
+    selectedList_ = selected.front();
+    LoadSelectedList();
+}
+
+void TFormDestinationList::LoadSelectedList()
+{
+    if (!selectedList_)
+        return;
+    addressModel_->Clear();
+    SetBusy(true, u" - 読み込み中 -"_s);
+    const auto done = qScopeGuard([this] { SetBusy(false); });
+
+    // The flags are not used here: the row's marks stay as they are.
+    const std::filesystem::path path = DestinationListPath(SelectedListName());
+    DestinationListReader reader(path);
+    // Room for what the count announces, but never more than the file holds;
+    // one more for the slot in which the end is found.
+    std::error_code ec;
+    const std::uintmax_t fileSize = std::filesystem::file_size(path, ec);
+    addressModel_->Reserve(static_cast<std::size_t>(
+        std::min<std::uintmax_t>(static_cast<std::uintmax_t>(reader.Count()),
+                                 ec ? 0 : fileSize / kSmallestRecipient) +
+        1));
+
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    try {
+        for (;;) {
+            if (!reader.Next(addressModel_->AddUnshown())) {
+                addressModel_->DropLastUnshown();
+                break;
+            }
+            if (reader.RecipientsRead() % kLoadEventsEvery == 1) {
+                // The views get the rows read so far at most every so often:
+                // laying out and painting for every 50 rows would cost far
+                // more than reading them.
+                if (addressModel_->rowCount() == 0 || sinceShown.elapsed() >= kShowRowsEveryMs) {
+                    addressModel_->ShowAdded();
+                    sinceShown.restart();
+                }
+                QCoreApplication::processEvents();
+            }
+        }
+    } catch (...) {
+        // Show what was read (a file cut short is reported with the number
+        // of recipients read); the file is written again only when the user
+        // changes the list.
+        addressModel_->DropLastUnshown();
+        addressModel_->ShowAdded();
+        throw;
+    }
+    addressModel_->ShowAdded();
+}
+
+void TFormDestinationList::SaveSelectedList()
+{
+    if (!selectedList_)
+        return;
+    SetBusy(true, u" - 保存中 -"_s);
+    const auto done = qScopeGuard([this] { SetBusy(false); });
+    SaveDestinationList(SelectedListName(), SelectedListMarks(), addressModel_->Recipients(),
+                        CurrentKey(), [](std::size_t written) {
+                            if (written % kSaveEventsEvery == 1)
+                                QCoreApplication::processEvents();
+                        });
+}
+
+void TFormDestinationList::PNGBtnAddListClick()
+{
+    if (busy_)
+        return;
+    addDestination_.Prepare(u"送信先リストを追加"_s, u"リストを作成"_s, {}, SendType{}, {});
+    if (addDestination_.exec() != QDialog::Accepted)
+        return;
+    const SendType chosen = addDestination_.ChosenSendType();
+    CreateDestinationList(addDestination_.ListName(), chosen.to, chosen.cc, chosen.bcc);
+    RefreshLists();
+}
+
+void TFormDestinationList::PNGBtnEditListClick()
+{
+    if (busy_)
+        return;
+    if (!selectedList_) {
+        ShowMessage(this, u"変更対象のリストが選択されていません。"_s);
+        return;
+    }
+    const std::string name = SelectedListName();
+    addDestination_.Prepare(u"送信先リストを編集"_s, u"リストを修正"_s, name, SelectedListMarks(),
+                            name);
+    if (addDestination_.exec() != QDialog::Accepted)
+        return;
+
+    const std::string newName = addDestination_.ListName();
+    if (newName != name) {
+        // A failed rename is not reported: the save below writes the list
+        // under the new name all the same.
+        RenameDestinationList(name, newName);
+        selectedList_->setText(0, SjisToQString(newName));
+        selectedList_->setData(0, kNameRole, QByteArray::fromStdString(newName));
+    }
+    const SendType chosen = addDestination_.ChosenSendType();
+    selectedList_->setText(1, Mark(chosen.to));
+    selectedList_->setText(2, Mark(chosen.cc));
+    selectedList_->setText(3, Mark(chosen.bcc));
+    SaveSelectedList();
+    RefreshLists();
+}
+
+void TFormDestinationList::PNGBtnDeleteListClick()
+{
+    if (busy_)
+        return;
+    if (!selectedList_) {
+        ShowMessage(this, u"削除するリストを選択してください。"_s);
+        return;
+    }
+    const std::string name = SelectedListName();
+    if (!AskYesNo(this, SjisToQString(name) + u" を削除します。\r\nよろしいですか？"_s))
+        return;
+    if (DeleteDestinationList(name))
+        RefreshLists();
+    else
+        ShowMessage(this, u"削除できませんでした。"_s);
+}
+
+void TFormDestinationList::PNGBtnAddAddressClick()
+{
+    if (busy_)
+        return;
+    if (!selectedList_) {
+        ShowMessage(this, u"追加対象の宛先が選択されていません。"_s);
+        return;
+    }
+    addReceivers_.Reset();
+    addReceivers_.SetCaptions(u"宛先の追加"_s, u"登録する"_s);
+    if (addReceivers_.exec() != QDialog::Accepted)
+        return;
+    std::vector<Recipient> added{addReceivers_.Values()};
+    addressModel_->Append(added);
+    SaveSelectedList();
+}
+
+void TFormDestinationList::PNGBtnEditAddressClick()
+{
+    if (busy_)
+        return;
+    if (!selectedList_) {
+        ShowMessage(this, u"変更対象の宛先が選択されていません。"_s);
+        return;
+    }
+    const std::vector<int> rows = SelectedRecipientRows();
+    if (rows.empty()) {
+        ShowMessage(this, u"変更対象の情報が選択されていません。"_s);
+        return;
+    }
+    if (rows.size() > 1)
+        return;
+    const int row = rows.front();
+    const Recipient &current = addressModel_->Recipients().at(static_cast<std::size_t>(row));
+    addReceivers_.SetValues(current);
+    addReceivers_.SetCaptions(SjisToQString(current.Name()) + u"の編集"_s, u"変更する"_s);
+    if (addReceivers_.exec() != QDialog::Accepted)
+        return;
+    addressModel_->Replace(row, addReceivers_.Values());
+    SaveSelectedList();
+}
+
+void TFormDestinationList::PNGBtnDeleteAddressClick()
+{
+    if (busy_)
+        return;
+    if (!selectedList_)
+        return;
+    const std::vector<int> rows = SelectedRecipientRows();
+    if (rows.empty()) {
+        ShowMessage(this, u"削除対象の宛先が選択されていません。"_s);
+        return;
+    }
+    if (!AskYesNo(this, u"選択中の宛先をリストから削除します。\r\nよろしいですか？"_s))
+        return;
+    if (rows.size() == 1) {
+        addressModel_->RemoveRows(rows);
+    } else {
+        SetBusy(true);
+        const auto done = qScopeGuard([this] { SetBusy(false); });
+        addressModel_->RemoveRows(rows);
+    }
+    SaveSelectedList();
+}
+
+void TFormDestinationList::PNGBtnCloseClick()
+{
+    close();
+}
+
+} // namespace vostrel

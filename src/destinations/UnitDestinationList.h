@@ -1,0 +1,139 @@
+// The destination list window: the lists on the left, the recipients of the
+// selected list on the right. Every change is written to the list's file at
+// once; the window keeps nothing unsaved.
+#pragma once
+
+#include "destinations/DestinationStore.h"
+#include "destinations/Recipient.h"
+
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <string>
+#include <vector>
+
+class QFileDialog;
+class QRadioButton;
+class QTableView;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vostrel {
+
+class TFormAddDestination;
+class TFormAddReceivers;
+
+// The recipients shown in the window, held as stored (Shift_JIS); texts are
+// converted only for the rows a view asks for.
+class RecipientTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    static QStringList ColumnCaptions();
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Every recipient held; the same as the rows shown except while a load
+    // is adding rows that the views have not been told of yet.
+    const std::vector<Recipient> &Recipients() const { return rows_; }
+
+    void Clear();
+    // Loading: room for n recipients; a recipient added at the end without
+    // telling the views (to be filled in place), dropping the last one added
+    // so, and telling the views of all those added.
+    void Reserve(std::size_t n);
+    Recipient &AddUnshown();
+    void DropLastUnshown();
+    void ShowAdded();
+    // Appends recipients at the end (moved from the given vector, which is
+    // left empty).
+    void Append(std::vector<Recipient> &recipients);
+    void Replace(int row, Recipient recipient);
+    // Removes the given rows (any order, no duplicates) in one pass.
+    void RemoveRows(std::vector<int> rows);
+
+private:
+    std::vector<Recipient> rows_;
+    // The rows the views know of: rows_[0, shown_).
+    std::size_t shown_ = 0;
+};
+
+class TFormDestinationList : public QDialog
+{
+    Q_OBJECT
+
+public:
+    TFormDestinationList(TFormAddDestination &addDestination, TFormAddReceivers &addReceivers,
+                         QWidget *parent = nullptr);
+
+    // True while a list is loaded, saved or imported, or several recipients
+    // are deleted.
+    bool Busy() const { return busy_; }
+
+    // The file pickers of the CSV export and import.
+    QFileDialog &OpenDialog() const { return *openDialog_; }
+    QFileDialog &SaveDialog() const { return *saveDialog_; }
+
+    RecipientTableModel &AddressModel() const { return *addressModel_; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void FormShow();
+    void RBSendTypeClick();
+    void ListViewDestinationListSelectItem();
+    void PNGBtnAddListClick();
+    void PNGBtnEditListClick();
+    void PNGBtnDeleteListClick();
+    void PNGBtnAddAddressClick();
+    void PNGBtnEditAddressClick();
+    void PNGBtnDeleteAddressClick();
+    void PNGBtnCloseClick();
+
+    // Fills the list of lists anew under the chosen filter; no list selected.
+    void RefreshLists();
+    // Reads the selected list's recipients into the view.
+    void LoadSelectedList();
+    // Writes the selected list's file from its row's marks and the view.
+    void SaveSelectedList();
+
+    void SetBusy(bool busy, const QString &titleSuffix = {});
+    std::string SelectedListName() const;
+    SendType SelectedListMarks() const;
+    std::vector<int> SelectedRecipientRows() const;
+
+    TFormAddDestination &addDestination_;
+    TFormAddReceivers &addReceivers_;
+
+    QToolButton *PNGBtnAddList;
+    QToolButton *PNGBtnEditList;
+    QToolButton *PNGBtnDeleteList;
+    QToolButton *PNGBtnClose;
+    QRadioButton *RBSendType_All;
+    QRadioButton *RBSendType_To;
+    QRadioButton *RBSendType_Cc;
+    QRadioButton *RBSendType_Bcc;
+    QToolButton *PNGBtnAddAddress;
+    QToolButton *PNGBtnEditAddress;
+    QToolButton *PNGBtnDeleteAddress;
+    QToolButton *PNGBtnCSVRead;
+    QToolButton *PNGBtnCSVWrite;
+    QTreeWidget *ListViewDestinationList;
+    QTableView *ListViewAddress;
+    QFileDialog *openDialog_;
+    QFileDialog *saveDialog_;
+
+    RecipientTableModel *addressModel_;
+    QTreeWidgetItem *selectedList_ = nullptr;
+    bool busy_ = false;
+};
+
+} // namespace vostrel
