@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vostrel {
@@ -34,6 +35,8 @@ struct SenderAccount
 };
 
 // DataFolder() + "Senders/" + name + ".vsl" (the name in its file-system form).
+// When only a file whose extension differs in letter case exists (such as
+// "name.VSL", which the list shows as "name"), that file's path.
 std::filesystem::path SenderAccountPath(const std::string &name);
 // The account names (Shift_JIS), one per ".vsl" file of the Senders folder.
 std::vector<std::string> ListSenderAccounts();
@@ -45,5 +48,26 @@ SenderAccount ReadSenderAccount(const std::filesystem::path &path,
 // Writes the whole file (9, 11, 14 or 16 fields) atomically.
 void WriteSenderAccount(const std::filesystem::path &path, const SenderAccount &account,
                         const std::string &key = CurrentKey());
+
+// True when the file of the account name exists.
+bool SenderAccountExists(const std::string &name);
+
+// An account name becomes a file name and travels in comma-separated name
+// lists, so it may hold neither "/" nor ",". Everything else, the empty name
+// included, is accepted.
+bool IsUsableSenderAccountName(std::string_view name);
+
+// Saves an edited account that was stored under oldName: the record is written
+// over the old file first (with the new name as its first field), then the
+// file is renamed after account.ConfName and the account's sent-mail folder
+// Logs/<oldName>/ follows it to Logs/<new name>/. Throws FileError when the
+// file cannot be written or renamed (an existing file of the new name is
+// never replaced); a Logs folder that is missing or cannot be moved is left
+// where it is.
+void SaveEditedSenderAccount(const std::string &oldName, const SenderAccount &account);
+
+// Deletes the file of the account; false when there was no such file or it
+// could not be removed. The account's Logs folder stays on disk.
+bool DeleteSenderAccount(const std::string &name);
 
 } // namespace vostrel
