@@ -1,0 +1,127 @@
+#include "app/VostrelApp.h"
+
+#include "core/DialogService.h"
+#include "core/ErrorReporting.h"
+#include "core/UnitCreatePass.h"
+#include "core/UnitFormConfigProgress.h"
+#include "core/UnitLoginPass.h"
+#include "core/UnitSoftConfig.h"
+#include "destinations/UnitAddDestination.h"
+#include "destinations/UnitAddMailList.h"
+#include "destinations/UnitAddReceivers.h"
+#include "destinations/UnitDestinationList.h"
+#include "history/UnitMain.h"
+#include "senders/UnitAddSender.h"
+#include "senders/UnitSenderConfig.h"
+
+#include <QFile>
+
+namespace vostrel {
+
+bool TVostrelApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &e) {
+        ReportError(activeWindow(), e);
+    } catch (...) {
+        ShowError(activeWindow(), QStringLiteral("予期しないエラーが発生しました"));
+    }
+    return false;
+}
+
+TVostrelApp::TVostrelApp()
+{
+    // The main window first: its creation prepares the data folder.
+    FormMain = std::make_unique<TFormMain>();
+    QWidget *main = FormMain.get();
+    FormAddSender = std::make_unique<TFormAddSender>(main);
+    FormSenderConfig = std::make_unique<TFormSenderConfig>(*FormAddSender, main);
+    FormAddDestination = std::make_unique<TFormAddDestination>(main);
+    FormAddReceivers = std::make_unique<TFormAddReceivers>(main);
+    FormDestinationList =
+        std::make_unique<TFormDestinationList>(*FormAddDestination, *FormAddReceivers, main);
+    FormAddMailList = std::make_unique<TFormAddMailList>(main);
+    FormConfig = std::make_unique<TFormConfig>(FormMain.get());
+    FormLoginPass = std::make_unique<TFormLoginPass>(FormMain.get());
+    FormCreatePass = std::make_unique<TFormCreatePass>(FormMain.get());
+    FormConfigProgress = std::make_unique<TFormConfigProgress>(FormMain.get());
+
+    TFormMain::Links links;
+    links.loginPass = FormLoginPass.get();
+    links.createPass = FormCreatePass.get();
+    links.config = FormConfig.get();
+    links.configProgress = FormConfigProgress.get();
+    links.openSenderConfig = [this] { FormSenderConfig->exec(); };
+    links.openDestinationList = [this] { FormDestinationList->exec(); };
+    FormMain->SetLinks(std::move(links));
+    connect(FormMain.get(), &TFormMain::TerminateRequested, this, &TVostrelApp::TerminateRequested);
+}
+
+TVostrelApp::~TVostrelApp()
+{
+    // Dialogs are children of the main window: release them first.
+    FormConfigProgress.reset();
+    FormCreatePass.reset();
+    FormLoginPass.reset();
+    FormConfig.reset();
+    FormAddMailList.reset();
+    FormDestinationList.reset();
+    FormAddReceivers.reset();
+    FormAddDestination.reset();
+    FormSenderConfig.reset();
+    FormAddSender.reset();
+    FormMain.reset();
+}
+
+void TVostrelApp::Start()
+{
+    FormMain->show();
+}
+
+namespace {
+
+QString dialogLogPath;
+
+class DialogLog : public DialogService
+{
+public:
+    void Message(QWidget *, const QString &text, const QString &caption) override
+    {
+        AppendDialogLog(QStringLiteral("message\t") + caption + QLatin1Char('\t') + text);
+    }
+    void Error(QWidget *, const QString &text, const QString &caption) override
+    {
+        AppendDialogLog(QStringLiteral("error\t") + caption + QLatin1Char('\t') + text);
+    }
+    bool YesNo(QWidget *, const QString &text, const QString &caption) override
+    {
+        AppendDialogLog(QStringLiteral("question\t") + caption + QLatin1Char('\t') + text);
+        return false;
+    }
+};
+
+DialogLog dialogLog;
+
+} // namespace
+
+void InstallDialogLogIfRequested()
+{
+    dialogLogPath = qEnvironmentVariable("VOSTREL_DIALOG_LOG");
+    if (!dialogLogPath.isEmpty())
+        SetDialogService(&dialogLog);
+}
+
+void AppendDialogLog(const QString &line)
+{
+    if (dialogLogPath.isEmpty())
+        return;
+    QFile file(dialogLogPath);
+    if (file.open(QIODevice::Append | QIODevice::Text)) {
+        QString flat = line;
+        flat.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+        file.write(flat.toUtf8() + '\n');
+    }
+}
+
+} // namespace vostrel

@@ -1,0 +1,79 @@
+// The application object: creates every window once, owns them for the life
+// of the process, and connects them.
+#pragma once
+
+#include <QApplication>
+#include <QObject>
+#include <memory>
+
+namespace vostrel {
+
+class TFormMain;
+class TFormLoginPass;
+class TFormCreatePass;
+class TFormConfig;
+class TFormConfigProgress;
+class TFormSenderConfig;
+class TFormAddSender;
+class TFormDestinationList;
+class TFormAddDestination;
+class TFormAddReceivers;
+class TFormAddMailList;
+
+// QApplication that reports an exception escaping an event handler instead
+// of ending the program.
+class TVostrelApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override;
+};
+
+class TVostrelApp : public QObject
+{
+    Q_OBJECT
+public:
+    TVostrelApp();
+    ~TVostrelApp() override;
+
+    // Shows the main window; its first show runs the password step.
+    void Start();
+
+    TFormMain &Main() { return *FormMain; }
+    TFormLoginPass &LoginPass() { return *FormLoginPass; }
+    TFormCreatePass &CreatePass() { return *FormCreatePass; }
+    TFormConfig &Config() { return *FormConfig; }
+    TFormConfigProgress &ConfigProgress() { return *FormConfigProgress; }
+    TFormSenderConfig &SenderConfig() { return *FormSenderConfig; }
+    TFormAddSender &AddSender() { return *FormAddSender; }
+    TFormDestinationList &DestinationList() { return *FormDestinationList; }
+    TFormAddDestination &AddDestination() { return *FormAddDestination; }
+    TFormAddReceivers &AddReceivers() { return *FormAddReceivers; }
+    TFormAddMailList &AddMailList() { return *FormAddMailList; }
+
+Q_SIGNALS:
+    // The password step was cancelled.
+    void TerminateRequested();
+
+private:
+    std::unique_ptr<TFormMain> FormMain;
+    std::unique_ptr<TFormAddSender> FormAddSender;
+    std::unique_ptr<TFormSenderConfig> FormSenderConfig;
+    std::unique_ptr<TFormAddDestination> FormAddDestination;
+    std::unique_ptr<TFormAddReceivers> FormAddReceivers;
+    std::unique_ptr<TFormDestinationList> FormDestinationList;
+    std::unique_ptr<TFormAddMailList> FormAddMailList;
+    std::unique_ptr<TFormConfig> FormConfig;
+    std::unique_ptr<TFormLoginPass> FormLoginPass;
+    std::unique_ptr<TFormCreatePass> FormCreatePass;
+    std::unique_ptr<TFormConfigProgress> FormConfigProgress;
+};
+
+// When the environment variable VOSTREL_DIALOG_LOG names a file, every box
+// is appended to that file instead of being shown (questions answer No), and
+// so is every activation request: for automated runs without a person.
+void InstallDialogLogIfRequested();
+// Appends one line to that file when it is in use.
+void AppendDialogLog(const QString &line);
+
+} // namespace vostrel

@@ -1,0 +1,37 @@
+// Program entry: one running copy per user, then the windows and the event loop.
+#include "app/SingleInstance.h"
+#include "app/VostrelApp.h"
+#include "core/DialogService.h"
+#include "history/UnitMain.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    // The embedded browser refuses to start as root unless its sandbox is off.
+    if (::geteuid() == 0)
+        ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    vostrel::TVostrelApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vostrel"));
+    vostrel::InstallDialogLogIfRequested();
+
+    vostrel::SingleInstance once(QStringLiteral("HALVIK_VOSTREL_ONCE"));
+    if (!once.TryAcquire()) {
+        vostrel::ShowMessage(nullptr, QStringLiteral("既に起動されています"));
+        once.ActivateRunning();
+        return 0;
+    }
+
+    vostrel::TVostrelApp windows;
+    QObject::connect(&once, &vostrel::SingleInstance::ActivationRequested, &windows, [&windows] {
+        vostrel::AppendDialogLog(QStringLiteral("activated\tTFormMain"));
+        windows.Main().RaiseAndActivate();
+    });
+    QObject::connect(
+        &windows, &vostrel::TVostrelApp::TerminateRequested, &app,
+        [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    windows.Start();
+    return app.exec();
+}

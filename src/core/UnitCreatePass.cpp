@@ -1,0 +1,111 @@
+#include "core/UnitCreatePass.h"
+
+#include "core/AppState.h"
+#include "core/DialogService.h"
+#include "core/ErrorReporting.h"
+#include "core/Password.h"
+#include "core/SjisCodec.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vostrel {
+
+bool CheckNewPassword(QWidget *parent, bool noPassword, const QString &password,
+                      const QString &confirmation)
+{
+    if (!noPassword) {
+        if (password.isEmpty() || confirmation.isEmpty()) {
+            ShowMessage(parent, QStringLiteral("パスワードが未入力です"));
+            return false;
+        }
+        if (password != confirmation) {
+            ShowMessage(parent, QStringLiteral("パスワードが確認用のパスワードと一致しません"));
+            return false;
+        }
+    }
+    bool accepted = false;
+    try {
+        accepted = PasswordRuleAccepts(QStringToSjis(password));
+    } catch (const ConversionError &) {
+        accepted = false; // a character Shift_JIS cannot hold is no letter or digit either
+    }
+    if (!accepted) {
+        ShowMessage(parent,
+                    QStringLiteral("パスワード設定には半角英数字以外使用することはできません"));
+        return false;
+    }
+    return true;
+}
+
+TFormCreatePass::TFormCreatePass(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("TFormCreatePass"));
+    setWindowTitle(QStringLiteral("パスワード設定"));
+    CBNotPass = new QCheckBox(QStringLiteral("パスワードを設定しない"), this);
+    CBNotPass->setObjectName(QStringLiteral("CBNotPass"));
+    auto *group = new QGroupBox(QStringLiteral("パスワード設定（半角英数字20文字まで）"), this);
+    EditPassNew = new QLineEdit(group);
+    EditPassNew->setObjectName(QStringLiteral("EditPassNew"));
+    EditPassNew_Re = new QLineEdit(group);
+    EditPassNew_Re->setObjectName(QStringLiteral("EditPassNew_Re"));
+    for (QLineEdit *edit : {EditPassNew, EditPassNew_Re}) {
+        edit->setMaxLength(20);
+        edit->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
+    }
+    auto *form = new QFormLayout(group);
+    form->addRow(QStringLiteral("新しいパスワード"), EditPassNew);
+    form->addRow(QStringLiteral("新しいパスワードを再入力(確認用)"), EditPassNew_Re);
+    BtnConfig = new QPushButton(QStringLiteral("設定"), this);
+    BtnConfig->setObjectName(QStringLiteral("BtnConfig"));
+    BtnClose = new QPushButton(QStringLiteral("キャンセル"), this);
+    BtnClose->setObjectName(QStringLiteral("BtnClose"));
+    BtnConfig->setAutoDefault(false);
+    BtnClose->setAutoDefault(false);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BtnConfig);
+    buttons->addWidget(BtnClose);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(CBNotPass);
+    layout->addWidget(group);
+    layout->addLayout(buttons);
+
+    connect(BtnConfig, &QPushButton::clicked, this,
+            Guarded(this, &TFormCreatePass::BtnConfigClick));
+    connect(BtnClose, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+std::string TFormCreatePass::ChosenKey() const
+{
+    if (CBNotPass->isChecked())
+        return std::string(DefaultKey);
+    return QStringToSjis(EditPassNew->text());
+}
+
+void TFormCreatePass::BtnConfigClick()
+{
+    if (!CheckNewPassword(this, CBNotPass->isChecked(), EditPassNew->text(),
+                          EditPassNew_Re->text()))
+        return;
+    if (AskYesNo(this, QStringLiteral("設定します。よろしいですか？")))
+        accept();
+}
+
+std::optional<std::string> CreateFirstPassword(TFormCreatePass &form)
+{
+    if (form.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const std::string key = form.ChosenKey();
+    WriteConfig(key);
+    return key;
+}
+
+} // namespace vostrel

@@ -1,0 +1,44 @@
+// The first-password dialog and the operation that creates config.dat.
+#pragma once
+
+#include <QDialog>
+#include <optional>
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace vostrel {
+
+// The checks of a new password shared by the first-password and the change
+// dialogs: empty fields and a mismatch (unless no password is wanted), then
+// the character rule on the new password. Shows the message and returns
+// false when a check fails.
+bool CheckNewPassword(QWidget *parent, bool noPassword, const QString &password,
+                      const QString &confirmation);
+
+class TFormCreatePass : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TFormCreatePass(QWidget *parent = nullptr);
+
+    // The key chosen on OK: the fixed key when no password is wanted.
+    std::string ChosenKey() const;
+
+    void BtnConfigClick();
+
+private:
+    QCheckBox *CBNotPass;
+    QLineEdit *EditPassNew;
+    QLineEdit *EditPassNew_Re;
+    QPushButton *BtnConfig;
+    QPushButton *BtnClose;
+};
+
+// Shows the dialog; on OK writes config.dat and returns the key, otherwise
+// returns nothing and creates nothing.
+std::optional<std::string> CreateFirstPassword(TFormCreatePass &form);
+
+} // namespace vostrel

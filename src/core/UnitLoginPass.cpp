@@ -1,0 +1,92 @@
+#include "core/UnitLoginPass.h"
+
+#include "core/DialogService.h"
+#include "core/ErrorReporting.h"
+#include "core/FieldStore.h"
+#include "core/Password.h"
+#include "core/SjisCodec.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace vostrel {
+
+TFormLoginPass::TFormLoginPass(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("TFormLoginPass"));
+    setWindowTitle(QStringLiteral("パスワード入力"));
+    auto *label =
+        new QLabel(QStringLiteral("パスワードを入力してください（半角英数字20文字まで）"), this);
+    EditPass = new QLineEdit(this);
+    EditPass->setObjectName(QStringLiteral("EditPass"));
+    EditPass->setMaxLength(20);
+    EditPass->setEchoMode(QLineEdit::Password);
+    EditPass->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
+    label->setBuddy(EditPass);
+    BtnLogin = new QPushButton(QStringLiteral("OK"), this);
+    BtnLogin->setObjectName(QStringLiteral("BtnLogin"));
+    BtnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
+    // Enter in EditPass is handled below; no button is a default button.
+    BtnLogin->setAutoDefault(false);
+    BtnCancel->setAutoDefault(false);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BtnLogin);
+    buttons->addWidget(BtnCancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(label);
+    layout->addWidget(EditPass);
+    layout->addLayout(buttons);
+    setSizeGripEnabled(false);
+
+    connect(BtnLogin, &QPushButton::clicked, this, Guarded(this, &TFormLoginPass::BtnLoginClick));
+    connect(EditPass, &QLineEdit::returnPressed, this,
+            Guarded(this, &TFormLoginPass::BtnLoginClick));
+    connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TFormLoginPass::showEvent(QShowEvent *event)
+{
+    EditPass->clear();
+    EditPass->setFocus();
+    QDialog::showEvent(event);
+}
+
+void TFormLoginPass::BtnLoginClick()
+{
+    if (EditPass->text().isEmpty()) {
+        ShowMessage(this, QStringLiteral("パスワードが未入力です"));
+        return;
+    }
+    std::string key;
+    try {
+        key = QStringToSjis(EditPass->text());
+    } catch (const ConversionError &) {
+        ShowMessage(this, QStringLiteral("パスワードが違います"));
+        return;
+    }
+    if (!ConfigHoldsKey(key)) {
+        ShowMessage(this, QStringLiteral("パスワードが違います"));
+        return;
+    }
+    enteredKey_ = key;
+    accept();
+}
+
+std::optional<std::string> LogIn(TFormLoginPass &form)
+{
+    const std::string defaultKey(DefaultKey);
+    if (ConfigHoldsKey(defaultKey))
+        return defaultKey;
+    if (form.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return form.EnteredKey();
+}
+
+} // namespace vostrel

@@ -1,0 +1,38 @@
+// The log-in dialog and the log-in operation of the start.
+#pragma once
+
+#include <QDialog>
+#include <optional>
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+
+namespace vostrel {
+
+class TFormLoginPass : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TFormLoginPass(QWidget *parent = nullptr);
+
+    // The password that was accepted (Shift_JIS).
+    const std::string &EnteredKey() const { return enteredKey_; }
+
+    void BtnLoginClick();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QLineEdit *EditPass;
+    QPushButton *BtnLogin;
+    QPushButton *BtnCancel;
+    std::string enteredKey_;
+};
+
+// Returns the key to use, or nothing when the user cancelled. Silent when
+// config.dat holds the fixed key.
+std::optional<std::string> LogIn(TFormLoginPass &form);
+
+} // namespace vostrel
