@@ -43,6 +43,24 @@ bool CheckNewPassword(QWidget *parent, bool noPassword, const QString &password,
     return true;
 }
 
+QGroupBox *NewPasswordGroup(QWidget *parent, const QString &title, QLineEdit *&newPassword,
+                            QLineEdit *&confirmation)
+{
+    auto *group = new QGroupBox(title, parent);
+    newPassword = new QLineEdit(group);
+    newPassword->setObjectName(QStringLiteral("EditPassNew"));
+    confirmation = new QLineEdit(group);
+    confirmation->setObjectName(QStringLiteral("EditPassNew_Re"));
+    for (QLineEdit *edit : {newPassword, confirmation}) {
+        edit->setMaxLength(20);
+        edit->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
+    }
+    auto *form = new QFormLayout(group);
+    form->addRow(QStringLiteral("新しいパスワード"), newPassword);
+    form->addRow(QStringLiteral("新しいパスワードを再入力(確認用)"), confirmation);
+    return group;
+}
+
 TFormCreatePass::TFormCreatePass(QWidget *parent)
     : QDialog(parent)
 {
@@ -50,18 +68,9 @@ TFormCreatePass::TFormCreatePass(QWidget *parent)
     setWindowTitle(QStringLiteral("パスワード設定"));
     CBNotPass = new QCheckBox(QStringLiteral("パスワードを設定しない"), this);
     CBNotPass->setObjectName(QStringLiteral("CBNotPass"));
-    auto *group = new QGroupBox(QStringLiteral("パスワード設定（半角英数字20文字まで）"), this);
-    EditPassNew = new QLineEdit(group);
-    EditPassNew->setObjectName(QStringLiteral("EditPassNew"));
-    EditPassNew_Re = new QLineEdit(group);
-    EditPassNew_Re->setObjectName(QStringLiteral("EditPassNew_Re"));
-    for (QLineEdit *edit : {EditPassNew, EditPassNew_Re}) {
-        edit->setMaxLength(20);
-        edit->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
-    }
-    auto *form = new QFormLayout(group);
-    form->addRow(QStringLiteral("新しいパスワード"), EditPassNew);
-    form->addRow(QStringLiteral("新しいパスワードを再入力(確認用)"), EditPassNew_Re);
+    QGroupBox *group =
+        NewPasswordGroup(this, QStringLiteral("パスワード設定（半角英数字20文字まで）"),
+                         EditPassNew, EditPassNew_Re);
     BtnConfig = new QPushButton(QStringLiteral("設定"), this);
     BtnConfig->setObjectName(QStringLiteral("BtnConfig"));
     BtnClose = new QPushButton(QStringLiteral("キャンセル"), this);

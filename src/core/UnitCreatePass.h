@@ -6,6 +6,7 @@
 #include <string>
 
 class QCheckBox;
+class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
@@ -17,6 +18,11 @@ namespace vostrel {
 // false when a check fails.
 bool CheckNewPassword(QWidget *parent, bool noPassword, const QString &password,
                       const QString &confirmation);
+
+// A group box holding the new password and its confirmation (at most 20
+// characters each, shown in clear), with their labels.
+QGroupBox *NewPasswordGroup(QWidget *parent, const QString &title, QLineEdit *&newPassword,
+                            QLineEdit *&confirmation);
 
 class TFormCreatePass : public QDialog
 {

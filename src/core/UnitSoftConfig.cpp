@@ -41,18 +41,8 @@ TFormConfig::TFormConfig(QWidget *parent)
     CBNotPass = new QCheckBox(QStringLiteral("パスワードを設定しない"), this);
     CBNotPass->setObjectName(QStringLiteral("CBNotPass"));
 
-    auto *fresh = new QGroupBox(QStringLiteral("新しいパスワードを設定"), this);
-    EditPassNew = new QLineEdit(fresh);
-    EditPassNew->setObjectName(QStringLiteral("EditPassNew"));
-    EditPassNew_Re = new QLineEdit(fresh);
-    EditPassNew_Re->setObjectName(QStringLiteral("EditPassNew_Re"));
-    for (QLineEdit *edit : {EditPassNew, EditPassNew_Re}) {
-        edit->setMaxLength(20);
-        edit->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
-    }
-    auto *freshForm = new QFormLayout(fresh);
-    freshForm->addRow(QStringLiteral("新しいパスワード"), EditPassNew);
-    freshForm->addRow(QStringLiteral("新しいパスワードを再入力(確認用)"), EditPassNew_Re);
+    QGroupBox *fresh = NewPasswordGroup(this, QStringLiteral("新しいパスワードを設定"), EditPassNew,
+                                        EditPassNew_Re);
 
     BtnConfig = new QPushButton(QStringLiteral("設定"), this);
     BtnConfig->setObjectName(QStringLiteral("BtnConfig"));

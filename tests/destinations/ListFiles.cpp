@@ -11,13 +11,6 @@
 
 namespace vostrel::test {
 
-void DestinationTest::SetUp()
-{
-    VostrelTest::SetUp();
-    std::filesystem::create_directories(DataFolder());
-    PrepareDataFolder(DataFolder());
-}
-
 std::string FieldBytes(std::string_view plain)
 {
     const std::string cipher = EncryptString(plain);

@@ -11,13 +11,7 @@
 
 namespace vostrel::test {
 
-// The common fixture with the whole data folder tree in place (the shared
-// fixture's temporary XDG_DATA_HOME does not exist yet when it prepares it).
-class DestinationTest : public VostrelTest
-{
-protected:
-    void SetUp() override;
-};
+using DestinationTest = VostrelTest;
 
 // One field as it stands in a file: 4-byte little-endian length, ciphertext
 // (under the current key).

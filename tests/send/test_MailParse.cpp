@@ -51,15 +51,6 @@ bool IsQuotedWordDefect(const QString &defect)
 class MailParseTest : public vostrel::test::VostrelTest
 {
 protected:
-    void SetUp() override
-    {
-        VostrelTest::SetUp();
-        // The fixture's data root may not exist yet, and then the data folder
-        // tree is not there either; the work folders are needed here.
-        std::filesystem::create_directories(WorkFolder() / "AppendedImage");
-        std::filesystem::create_directories(WorkFolder() / "HtmlImage");
-    }
-
     SenderAccount Account() const
     {
         SenderAccount a;

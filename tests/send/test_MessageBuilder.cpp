@@ -72,15 +72,6 @@ std::string HeaderBlock(const std::string &mail)
 class MessageBuilderTest : public vostrel::test::VostrelTest
 {
 protected:
-    void SetUp() override
-    {
-        VostrelTest::SetUp();
-        // The fixture's data root may not exist yet, and then the data folder
-        // tree is not there either; the work folders are needed here.
-        std::filesystem::create_directories(WorkFolder() / "AppendedImage");
-        std::filesystem::create_directories(WorkFolder() / "HtmlImage");
-    }
-
     SenderAccount Account() const
     {
         SenderAccount a;

@@ -80,12 +80,6 @@ std::filesystem::path WriteHandMadeAccount(const std::string &fileNameUtf8,
     return path;
 }
 
-void CreateDataFolderTree()
-{
-    std::filesystem::create_directories(DataFolder());
-    PrepareDataFolder(DataFolder());
-}
-
 void Type(QLineEdit *edit, const QString &text)
 {
     edit->selectAll();

@@ -30,9 +30,6 @@ SenderAccount SampleAccount();
 std::filesystem::path WriteHandMadeAccount(const std::string &fileNameUtf8,
                                            const std::vector<std::string> &texts);
 
-// Creates the data folder tree of the test (its XDG_DATA_HOME included).
-void CreateDataFolderTree();
-
 // Replaces the text of an edit by typing: the old text is selected and
 // erased, then every character is sent as a key press (any script).
 void Type(QLineEdit *edit, const QString &text);

@@ -35,11 +35,6 @@ const QString NameMessage = u"この設定の名前に「/」と「,」は使用
 class AddSenderTest : public VostrelTest
 {
 protected:
-    void SetUp() override
-    {
-        VostrelTest::SetUp();
-        CreateDataFolderTree();
-    }
     QLineEdit *Edit(const QString &name) { return Child<QLineEdit>(&form, name); }
     QCheckBox *Box(const QString &name) { return Child<QCheckBox>(&form, name); }
     QPushButton *Button(const QString &name) { return Child<QPushButton>(&form, name); }

@@ -19,11 +19,6 @@ namespace fs = std::filesystem;
 class SenderAccountTest : public VostrelTest
 {
 protected:
-    void SetUp() override
-    {
-        VostrelTest::SetUp();
-        CreateDataFolderTree();
-    }
     fs::path Senders() const { return DataFolder() / "Senders"; }
     fs::path Logs() const { return DataFolder() / "Logs"; }
     static std::string Key() { return std::string(DefaultKey); }

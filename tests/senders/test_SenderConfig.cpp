@@ -32,11 +32,6 @@ const QString WithAuth = u"SMTP認証を行う"_s;
 class SenderConfigTest : public VostrelTest
 {
 protected:
-    void SetUp() override
-    {
-        VostrelTest::SetUp();
-        CreateDataFolderTree();
-    }
     fs::path Senders() const { return DataFolder() / "Senders"; }
     fs::path Logs() const { return DataFolder() / "Logs"; }
     static std::string Key() { return std::string(DefaultKey); }
