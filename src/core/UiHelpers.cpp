@@ -1,6 +1,8 @@
 #include "core/UiHelpers.h"
 
+#include <QHBoxLayout>
 #include <QIcon>
+#include <QPushButton>
 #include <QToolButton>
 
 namespace vostrel {
@@ -24,6 +26,24 @@ QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QS
     if (!toolTip.isEmpty())
         button->setToolTip(toolTip);
     return button;
+}
+
+QPushButton *NewPushButton(QWidget *parent, const QString &objectName, const QString &caption,
+                           bool autoDefault)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(objectName);
+    button->setAutoDefault(autoDefault);
+    return button;
+}
+
+QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons)
+{
+    auto *row = new QHBoxLayout;
+    row->addStretch();
+    for (QWidget *button : buttons)
+        row->addWidget(button);
+    return row;
 }
 
 } // namespace vostrel

@@ -3,7 +3,10 @@
 
 #include <QString>
 #include <QStyle>
+#include <initializer_list>
 
+class QHBoxLayout;
+class QPushButton;
 class QToolButton;
 class QWidget;
 
@@ -15,5 +18,13 @@ namespace vostrel {
 QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QString &themeIcon,
                             QStyle::StandardPixmap fallback, const QString &caption = {},
                             const QString &toolTip = {});
+
+// A push button with its object name and caption. autoDefault false keeps
+// Enter from pressing it when another control has the focus.
+QPushButton *NewPushButton(QWidget *parent, const QString &objectName, const QString &caption,
+                           bool autoDefault = true);
+
+// The row of buttons at the bottom of a dialog, aligned to the right.
+QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons);
 
 } // namespace vostrel

@@ -5,6 +5,7 @@
 #include "core/ErrorReporting.h"
 #include "core/Password.h"
 #include "core/SjisCodec.h"
+#include "core/UiHelpers.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -71,21 +72,12 @@ TFormCreatePass::TFormCreatePass(QWidget *parent)
     QGroupBox *group =
         NewPasswordGroup(this, QStringLiteral("パスワード設定（半角英数字20文字まで）"),
                          EditPassNew, EditPassNew_Re);
-    BtnConfig = new QPushButton(QStringLiteral("設定"), this);
-    BtnConfig->setObjectName(QStringLiteral("BtnConfig"));
-    BtnClose = new QPushButton(QStringLiteral("キャンセル"), this);
-    BtnClose->setObjectName(QStringLiteral("BtnClose"));
-    BtnConfig->setAutoDefault(false);
-    BtnClose->setAutoDefault(false);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BtnConfig);
-    buttons->addWidget(BtnClose);
+    BtnConfig = NewPushButton(this, QStringLiteral("BtnConfig"), QStringLiteral("設定"), false);
+    BtnClose = NewPushButton(this, QStringLiteral("BtnClose"), QStringLiteral("キャンセル"), false);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(CBNotPass);
     layout->addWidget(group);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({BtnConfig, BtnClose}));
 
     connect(BtnConfig, &QPushButton::clicked, this,
             Guarded(this, &TFormCreatePass::BtnConfigClick));

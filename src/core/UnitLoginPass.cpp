@@ -5,6 +5,7 @@
 #include "core/FieldStore.h"
 #include "core/Password.h"
 #include "core/SjisCodec.h"
+#include "core/UiHelpers.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,22 +28,14 @@ TFormLoginPass::TFormLoginPass(QWidget *parent)
     EditPass->setEchoMode(QLineEdit::Password);
     EditPass->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
     label->setBuddy(EditPass);
-    BtnLogin = new QPushButton(QStringLiteral("OK"), this);
-    BtnLogin->setObjectName(QStringLiteral("BtnLogin"));
-    BtnCancel = new QPushButton(QStringLiteral("キャンセル"), this);
-    BtnCancel->setObjectName(QStringLiteral("BtnCancel"));
     // Enter in EditPass is handled below; no button is a default button.
-    BtnLogin->setAutoDefault(false);
-    BtnCancel->setAutoDefault(false);
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BtnLogin);
-    buttons->addWidget(BtnCancel);
+    BtnLogin = NewPushButton(this, QStringLiteral("BtnLogin"), QStringLiteral("OK"), false);
+    BtnCancel =
+        NewPushButton(this, QStringLiteral("BtnCancel"), QStringLiteral("キャンセル"), false);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(label);
     layout->addWidget(EditPass);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({BtnLogin, BtnCancel}));
     setSizeGripEnabled(false);
 
     connect(BtnLogin, &QPushButton::clicked, this, Guarded(this, &TFormLoginPass::BtnLoginClick));

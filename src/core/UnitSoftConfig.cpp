@@ -5,6 +5,7 @@
 #include "core/ErrorReporting.h"
 #include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
+#include "core/UiHelpers.h"
 #include "core/UnitCreatePass.h"
 #include "core/UnitFormConfigProgress.h"
 
@@ -44,22 +45,14 @@ TFormConfig::TFormConfig(QWidget *parent)
     QGroupBox *fresh = NewPasswordGroup(this, QStringLiteral("新しいパスワードを設定"), EditPassNew,
                                         EditPassNew_Re);
 
-    BtnConfig = new QPushButton(QStringLiteral("設定"), this);
-    BtnConfig->setObjectName(QStringLiteral("BtnConfig"));
-    BtnClose = new QPushButton(QStringLiteral("閉じる"), this);
-    BtnClose->setObjectName(QStringLiteral("BtnClose"));
-    BtnConfig->setAutoDefault(false);
-    BtnClose->setAutoDefault(false);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BtnConfig);
-    buttons->addWidget(BtnClose);
+    BtnConfig = NewPushButton(this, QStringLiteral("BtnConfig"), QStringLiteral("設定"), false);
+    BtnClose = NewPushButton(this, QStringLiteral("BtnClose"), QStringLiteral("閉じる"), false);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(current);
     layout->addWidget(CBNotPass);
     layout->addWidget(fresh);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({BtnConfig, BtnClose}));
 
     connect(BtnConfig, &QPushButton::clicked, this, Guarded(this, &TFormConfig::BtnConfigClick));
     connect(CBNotPass, &QCheckBox::clicked, this, Guarded(this, &TFormConfig::CBNotPassClick));

@@ -3,6 +3,7 @@
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/SjisCodec.h"
+#include "core/UiHelpers.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -44,21 +45,15 @@ TFormAddDestination::TFormAddDestination(QWidget *parent)
     boxes->addWidget(CBBcc);
     boxes->addStretch();
 
-    BtnListMake = new QPushButton(u"リストを作成"_s, this);
-    BtnListMake->setObjectName(u"BtnListMake"_s);
+    BtnListMake = NewPushButton(this, u"BtnListMake"_s, u"リストを作成"_s);
     BtnListMake->setDefault(true);
-    BtnCancel = new QPushButton(u"キャンセル"_s, this);
-    BtnCancel->setObjectName(u"BtnCancel"_s);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BtnListMake);
-    buttons->addWidget(BtnCancel);
+    BtnCancel = NewPushButton(this, u"BtnCancel"_s, u"キャンセル"_s);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(LabelListName);
     layout->addWidget(EditListName);
     layout->addWidget(GBSendType);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({BtnListMake, BtnCancel}));
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(BtnListMake, &QPushButton::clicked,

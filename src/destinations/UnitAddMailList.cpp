@@ -112,26 +112,18 @@ TFormAddMailList::TFormAddMailList(QWidget *parent)
     lists->addLayout(middle);
     lists->addWidget(ListViewConfigList);
 
-    BtnConfig = new QPushButton(u"設定"_s, this);
-    BtnConfig->setObjectName(u"BtnConfig"_s);
-    BtnClose = new QPushButton(u"閉じる"_s, this);
-    BtnClose->setObjectName(u"BtnClose"_s);
+    BtnConfig = NewPushButton(this, u"BtnConfig"_s, u"設定"_s);
+    BtnClose = NewPushButton(this, u"BtnClose"_s, u"閉じる"_s);
     PNGBtnConfig = NewImageButton(this, u"PNGBtnConfig"_s, u"dialog-ok"_s,
                                   QStyle::SP_DialogOkButton, u"設定"_s);
     PNGBtnClose = NewImageButton(this, u"PNGBtnClose"_s, u"dialog-cancel"_s,
                                  QStyle::SP_DialogCancelButton, u"キャンセル"_s);
     PNGBtnConfig->hide();
     PNGBtnClose->hide();
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(BtnConfig);
-    buttons->addWidget(BtnClose);
-    buttons->addWidget(PNGBtnConfig);
-    buttons->addWidget(PNGBtnClose);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(lists);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({BtnConfig, BtnClose, PNGBtnConfig, PNGBtnClose}));
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(PNGBtnAdd, &QToolButton::clicked, Guarded(this, &TFormAddMailList::PNGBtnAddClick));

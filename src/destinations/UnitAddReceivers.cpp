@@ -3,6 +3,7 @@
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/SjisCodec.h"
+#include "core/UiHelpers.h"
 #include "destinations/AddressRules.h"
 
 #include <QComboBox>
@@ -61,19 +62,13 @@ TFormAddReceivers::TFormAddReceivers(QWidget *parent)
         addRow(3 + i, u"差込"_s + QString::number(i + 1), edit);
     }
 
-    ButtonOK = new QPushButton(u"宛先を追加"_s, this);
-    ButtonOK->setObjectName(u"ButtonOK"_s);
+    ButtonOK = NewPushButton(this, u"ButtonOK"_s, u"宛先を追加"_s);
     ButtonOK->setDefault(true);
-    ButtonCancel = new QPushButton(u"キャンセル"_s, this);
-    ButtonCancel->setObjectName(u"ButtonCancel"_s);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ButtonOK);
-    buttons->addWidget(ButtonCancel);
+    ButtonCancel = NewPushButton(this, u"ButtonCancel"_s, u"キャンセル"_s);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({ButtonOK, ButtonCancel}));
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     QWidget *previous = EditName;

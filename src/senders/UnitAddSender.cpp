@@ -3,6 +3,7 @@
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/SjisCodec.h"
+#include "core/UiHelpers.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -216,14 +217,6 @@ QCheckBox *NewCheckBox(QWidget *parent, const QString &name, const QString &text
     return box;
 }
 
-QPushButton *NewButton(QWidget *parent, const QString &name, const QString &text)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setAutoDefault(false);
-    return button;
-}
-
 } // namespace
 
 TFormAddSender::TFormAddSender(QWidget *parent)
@@ -260,7 +253,7 @@ void TFormAddSender::BuildControls()
            EditSMTPAddress);
 
     EditSMTPPort = NewPlainEdit(this, u"EditSMTPPort"_s);
-    ButtonSMTPDefault = NewButton(this, u"ButtonSMTPDefault"_s, u"標準"_s);
+    ButtonSMTPDefault = NewPushButton(this, u"ButtonSMTPDefault"_s, u"標準"_s, false);
     CheckBoxSMTPSSL = NewCheckBox(this, u"CheckBoxSMTPSSL"_s, u"SSL接続"_s);
     addRow(NewLabel(this, u"LabelSMTPPort"_s, u"SMTP接続に使うポート番号"_s, EditSMTPPort),
            EditSMTPPort, ButtonSMTPDefault, CheckBoxSMTPSSL);
@@ -298,7 +291,7 @@ void TFormAddSender::BuildControls()
     addRow(LabelPOPAddress, EditPOPAddress);
 
     EditPOPPort = NewPlainEdit(this, u"EditPOPPort"_s);
-    ButtonPOPDefault = NewButton(this, u"ButtonPOPDefault"_s, u"標準"_s);
+    ButtonPOPDefault = NewPushButton(this, u"ButtonPOPDefault"_s, u"標準"_s, false);
     LabelPOPPort = NewLabel(this, u"LabelPOPPort"_s, u"POP接続に使うポート番号"_s, EditPOPPort);
     addRow(LabelPOPPort, EditPOPPort, ButtonPOPDefault);
 
@@ -325,13 +318,9 @@ void TFormAddSender::BuildControls()
     LabelSMTPPass = NewLabel(this, u"LabelSMTPPass"_s, u"SMTPのパスワード"_s, EditSMTPPass);
     addRow(LabelSMTPPass, EditSMTPPass);
 
-    ButtonOK = NewButton(this, u"ButtonOK"_s, u"登録する"_s);
+    ButtonOK = NewPushButton(this, u"ButtonOK"_s, u"登録する"_s, false);
     ButtonOK->setDefault(true);
-    ButtonCancel = NewButton(this, u"ButtonCancel"_s, u"キャンセル"_s);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ButtonOK);
-    buttons->addWidget(ButtonCancel);
+    ButtonCancel = NewPushButton(this, u"ButtonCancel"_s, u"キャンセル"_s, false);
 
     Mm_Exp = new QPlainTextEdit(this);
     Mm_Exp->setObjectName(u"Mm_Exp"_s);
@@ -341,7 +330,7 @@ void TFormAddSender::BuildControls()
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addLayout(buttons);
+    layout->addLayout(ButtonRow({ButtonOK, ButtonCancel}));
     layout->addWidget(Mm_Exp);
 
     const std::pair<QLineEdit *, QStringList> edits[] = {
