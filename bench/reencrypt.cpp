@@ -6,6 +6,8 @@
 #include "core/DataFolder.h"
 #include "core/FieldStore.h"
 #include "core/Password.h"
+#include "destinations/DestinationStore.h"
+#include "send/SendLogRekey.h"
 #include "senders/SenderAccount.h"
 
 #include <chrono>
@@ -26,6 +28,9 @@ int main()
     const fs::path data = vostrel::DefaultDataFolder();
     vostrel::PrepareDataFolder(data);
     vostrel::SetDataFolder(data);
+    vostrel::RegisterDestinationListRekey();
+    vostrel::RegisterSenderAccountRekey();
+    vostrel::RegisterSendLogRekey();
     const std::string oldKey = "OldPassword1", newKey = "NewPassword2";
 
     for (int l = 0; l < 100; ++l) {

@@ -6,11 +6,14 @@
 #include "core/UnitFormConfigProgress.h"
 #include "core/UnitLoginPass.h"
 #include "core/UnitSoftConfig.h"
+#include "destinations/DestinationStore.h"
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddMailList.h"
 #include "destinations/UnitAddReceivers.h"
 #include "destinations/UnitDestinationList.h"
 #include "history/UnitMain.h"
+#include "send/SendLogRekey.h"
+#include "senders/SenderAccount.h"
 #include "senders/UnitAddSender.h"
 #include "senders/UnitSenderConfig.h"
 
@@ -32,6 +35,11 @@ bool TVostrelApplication::notify(QObject *receiver, QEvent *event)
 
 TVostrelApp::TVostrelApp()
 {
+    // The record files that a password change rewrites, each kind supplied
+    // by the subsystem that owns its layout.
+    RegisterDestinationListRekey();
+    RegisterSenderAccountRekey();
+    RegisterSendLogRekey();
     // The main window first: its creation prepares the data folder.
     FormMain = std::make_unique<TFormMain>();
     QWidget *main = FormMain.get();

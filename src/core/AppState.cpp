@@ -1,5 +1,6 @@
 #include "core/AppState.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace vostrel {
@@ -8,6 +9,7 @@ namespace {
 std::mutex stateMutex;
 std::string currentKey(DefaultKey);
 std::filesystem::path dataFolder;
+std::atomic<int> recordWriters{0};
 
 } // namespace
 
@@ -39,6 +41,21 @@ void SetDataFolder(const std::filesystem::path &folder)
 {
     std::lock_guard lock(stateMutex);
     dataFolder = folder / ""; // keep the trailing separator
+}
+
+RecordWriteScope::RecordWriteScope()
+{
+    ++recordWriters;
+}
+
+RecordWriteScope::~RecordWriteScope()
+{
+    --recordWriters;
+}
+
+int RecordWriteScope::Active()
+{
+    return recordWriters.load();
 }
 
 } // namespace vostrel

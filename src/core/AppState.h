@@ -20,4 +20,20 @@ std::filesystem::path DataFolder();
 std::filesystem::path WorkFolder();
 void SetDataFolder(const std::filesystem::path &folder);
 
+// Held by an operation that writes records while it lets window events run
+// (a list being saved or imported, a send run). A password change refuses to
+// start while one is held, so that it never rewrites a file that such an
+// operation is about to write under the old key.
+class RecordWriteScope
+{
+public:
+    RecordWriteScope();
+    ~RecordWriteScope();
+    RecordWriteScope(const RecordWriteScope &) = delete;
+    RecordWriteScope &operator=(const RecordWriteScope &) = delete;
+
+    // The number of scopes held now, on any thread.
+    static int Active();
+};
+
 } // namespace vostrel

@@ -73,26 +73,37 @@ bool HasVslExtension(std::string_view fileName)
            (ext[3] | 0x20) == 'l';
 }
 
-std::vector<std::string> ListVslNames(const fs::path &folder)
+std::vector<fs::path> ListVslFiles(const fs::path &folder)
 {
-    std::vector<std::string> fileNames;
+    std::vector<fs::path> files;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeEc;
         if (!it->is_regular_file(typeEc))
             continue;
-        std::string name = it->path().filename().native();
-        if (HasVslExtension(name))
-            fileNames.push_back(std::move(name));
-    }
-    std::sort(fileNames.begin(), fileNames.end());
-    std::vector<std::string> names;
-    names.reserve(fileNames.size());
-    for (const std::string &fileName : fileNames) {
+        const std::string name = it->path().filename().native();
         std::string sjis;
-        if (NameOfFile(fileName.substr(0, fileName.size() - 4), sjis))
-            names.push_back(std::move(sjis));
+        if (HasVslExtension(name) && NameOfFile(name.substr(0, name.size() - 4), sjis))
+            files.push_back(it->path());
     }
+    std::sort(files.begin(), files.end(),
+              [](const fs::path &a, const fs::path &b) { return a.filename() < b.filename(); });
+    return files;
+}
+
+std::string VslNameOf(const fs::path &file)
+{
+    const std::string name = file.filename().native();
+    std::string sjis;
+    NameOfFile(name.substr(0, name.size() >= 4 ? name.size() - 4 : 0), sjis);
+    return sjis;
+}
+
+std::vector<std::string> ListVslNames(const fs::path &folder)
+{
+    std::vector<std::string> names;
+    for (const fs::path &file : ListVslFiles(folder))
+        names.push_back(VslNameOf(file));
     return names;
 }
 

@@ -26,11 +26,18 @@ std::filesystem::path FileNameOf(std::string_view sjisName);
 // The Shift_JIS name of a file name on disk, or false when it cannot be held.
 bool NameOfFile(const std::filesystem::path &fileName, std::string &sjisName);
 
-// Names (file names without the extension, as Shift_JIS text) of the plain
-// files in folder whose extension is ".vsl" in any letter case, sorted by
-// file name. A file named only ".vsl" gives the empty name. A missing folder
-// gives an empty list.
+// The plain files in folder whose extension is ".vsl" in any letter case, by
+// their real paths, sorted by file name. Files whose names cannot be held as
+// Shift_JIS text are left out. A missing folder gives an empty list. Every
+// reader of record folders (lists, accounts, logs, the password change)
+// starts from this one listing.
+std::vector<std::filesystem::path> ListVslFiles(const std::filesystem::path &folder);
+// Names (file names without the extension, as Shift_JIS text) of the files
+// of ListVslFiles, in the same order. A file named only ".vsl" gives the empty
+// name.
 std::vector<std::string> ListVslNames(const std::filesystem::path &folder);
+// The Shift_JIS name of a file of ListVslFiles (its name without extension).
+std::string VslNameOf(const std::filesystem::path &file);
 // True when fileName ends in ".vsl" in any letter case.
 bool HasVslExtension(std::string_view fileName);
 

@@ -2,20 +2,20 @@
 
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
-#include "core/BoolField.h"
 #include "core/DataFolder.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "core/Password.h"
-#include "senders/SenderAccount.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace vostrel {
 
@@ -23,10 +23,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kJournalHeader = "VOSTREL-REKEY 1";
+constexpr std::string_view kJournalHeader = "VOSTREL-REKEY 2";
 constexpr std::string_view kJournalEnd = "END";
+constexpr std::string_view kStagingName = "rekey-staging";
 
 std::function<void(const std::string &)> stepHook;
+std::mutex kindsMutex;
+std::vector<RekeyKind> kinds;
+bool changeRunning = false;
 
 // Journal entries are written in hexadecimal, so that no file name can break
 // the one-entry-per-line layout.
@@ -65,79 +69,17 @@ void Step(const std::string &name)
         stepHook(name);
 }
 
-enum class Kind
-{
-    List,
-    Sender,
-    Log,
-    Config
-};
-
 struct Target
 {
-    fs::path path;
-    Kind kind;
+    fs::path path;                   // the live file
+    fs::path relative;               // its path inside the data folder
+    const RekeyKind *kind = nullptr; // null: config.dat
 };
 
 void Pump(const ReencryptProgress &progress)
 {
     if (progress.pumpEvents)
         progress.pumpEvents();
-}
-
-// Copies every field up to the end of the file.
-void CopyRemainingFields(EncryptedFieldFile &in, EncryptedFieldFile &out,
-                         const ReencryptProgress &progress)
-{
-    for (long long n = 0; !in.AtEnd(); ++n) {
-        out.WriteField(in.ReadField());
-        if (n % (50 * 13) == 0)
-            Pump(progress);
-    }
-}
-
-// A destination list: three flags as they are, the count in plain decimal,
-// count x 13 recipient fields; a count that is not a number is copied like
-// any other field, and so is anything after the last recipient.
-void RewriteList(const fs::path &from, const fs::path &to, const std::string &oldKey,
-                 const std::string &newKey, const ReencryptProgress &progress)
-{
-    EncryptedFieldFile in = EncryptedFieldFile::OpenRead(from, oldKey);
-    EncryptedFieldFile out = EncryptedFieldFile::Create(to, newKey);
-    for (int i = 0; i < 3 && !in.AtEnd(); ++i)
-        out.WriteField(in.ReadField());
-    if (!in.AtEnd()) {
-        const std::string countText = in.ReadField();
-        long long count = 0;
-        if (ParseDecimal(countText, count) && count >= 0) {
-            out.WriteField(std::to_string(count));
-            for (long long r = 0; r < count; ++r) {
-                for (int f = 0; f < 13; ++f)
-                    out.WriteField(in.ReadField());
-                if (r % 50 == 0)
-                    Pump(progress);
-            }
-        } else {
-            out.WriteField(countText);
-        }
-    }
-    CopyRemainingFields(in, out, progress);
-    out.Commit();
-}
-
-void RewriteSender(const fs::path &from, const fs::path &to, const std::string &oldKey,
-                   const std::string &newKey)
-{
-    WriteSenderAccount(to, ReadSenderAccount(from, oldKey), newKey);
-}
-
-void RewriteLog(const fs::path &from, const fs::path &to, const std::string &oldKey,
-                const std::string &newKey, const ReencryptProgress &progress)
-{
-    EncryptedFieldFile in = EncryptedFieldFile::OpenRead(from, oldKey);
-    EncryptedFieldFile out = EncryptedFieldFile::Create(to, newKey);
-    CopyRemainingFields(in, out, progress);
-    out.Commit();
 }
 
 void RewriteConfig(const fs::path &to, const std::string &newKey)
@@ -147,21 +89,30 @@ void RewriteConfig(const fs::path &to, const std::string &newKey)
     out.Commit();
 }
 
-std::vector<Target> CollectTargets()
+// A relative path that stays inside the data folder, or empty.
+fs::path InsideDataFolder(const fs::path &file)
 {
-    const fs::path data = DataFolder();
+    const fs::path relative = file.lexically_normal().lexically_relative(DataFolder());
+    if (relative.empty() || relative.is_absolute() || *relative.begin() == "..")
+        return {};
+    return relative;
+}
+
+// The kinds sorted by position, and every file found, each exactly once.
+std::vector<Target> CollectTargets(const std::vector<RekeyKind> &sorted)
+{
     std::vector<Target> targets;
-    for (const std::string &name : ListVslNames(data / "Receivers"))
-        targets.push_back({data / "Receivers" / (FileNameOf(name).native() + ".vsl"), Kind::List});
-    const std::vector<std::string> senders = ListSenderAccounts();
-    for (const std::string &name : senders)
-        targets.push_back({SenderAccountPath(name), Kind::Sender});
-    for (const std::string &name : senders) {
-        const fs::path folder = data / "Logs" / FileNameOf(name);
-        for (const std::string &log : ListVslNames(folder))
-            targets.push_back({folder / (FileNameOf(log).native() + ".vsl"), Kind::Log});
+    std::set<fs::path> seen;
+    for (const RekeyKind &kind : sorted) {
+        for (const fs::path &file : kind.files()) {
+            const fs::path relative = InsideDataFolder(file);
+            if (relative.empty() || relative == "config.dat" || *relative.begin() == kStagingName)
+                continue;
+            if (seen.insert(relative).second)
+                targets.push_back({DataFolder() / relative, relative, &kind});
+        }
     }
-    targets.push_back({ConfigPath(), Kind::Config});
+    targets.push_back({ConfigPath(), "config.dat", nullptr});
     return targets;
 }
 
@@ -174,39 +125,33 @@ void SyncFolder(const fs::path &folder)
     }
 }
 
+// Creates the folders from the staging folder down to the parent of file
+// (mode 0700).
+void MakeStagingFolders(const fs::path &relative)
+{
+    fs::path folder = RekeyStagingFolder();
+    for (const fs::path &part : relative.parent_path()) {
+        ::mkdir(folder.c_str(), 0700);
+        folder /= part;
+    }
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw FileError::WriteFailed(folder, FileError::ErrnoText(errno));
+}
+
 void RenameOver(const fs::path &from, const fs::path &to)
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
         throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
 }
 
-// Deletes the new files of a change that never reached its journal, and the
-// temporary files of writes that were cut off.
-void RemoveLeftovers()
+void RemoveStaging()
 {
-    const fs::path data = DataFolder();
-    std::vector<fs::path> folders = {data, data / "Receivers", data / "Senders"};
     std::error_code ec;
-    for (fs::directory_iterator it(data / "Logs", ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_directory(ec))
-            folders.push_back(it->path());
-    for (const fs::path &folder : folders) {
-        std::vector<fs::path> doomed;
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            const std::string name = it->path().filename().native();
-            const bool side = name.size() > 7 && name.front() == '.' && name.ends_with(".rekey");
-            const size_t tmp = name.rfind(".tmp-");
-            const bool temporary =
-                name.front() == '.' && tmp != std::string::npos && name.size() == tmp + 11;
-            if ((side || temporary) && it->is_regular_file(ec))
-                doomed.push_back(it->path());
-        }
-        for (const fs::path &p : doomed)
-            fs::remove(p, ec);
-    }
+    fs::remove_all(RekeyStagingFolder(), ec);
+    SyncFolder(DataFolder());
 }
 
-bool ReadJournal(std::vector<fs::path> &targets)
+bool ReadJournal(std::vector<fs::path> &relatives)
 {
     std::ifstream in(RekeyJournalPath());
     if (!in)
@@ -214,27 +159,27 @@ bool ReadJournal(std::vector<fs::path> &targets)
     std::string line;
     if (!std::getline(in, line) || line != kJournalHeader)
         return false;
-    const fs::path data = DataFolder();
     while (std::getline(in, line)) {
         if (line == kJournalEnd)
             return true;
         std::string relative;
-        if (!FromHex(line, relative))
+        if (!FromHex(line, relative) || InsideDataFolder(DataFolder() / relative).empty())
             return false;
-        targets.push_back(data / relative);
+        relatives.push_back(relative);
     }
-    return false; // never written whole: cannot be, but then nothing was switched
+    return false; // never written whole: then nothing was switched
 }
 
-void SwitchOver(const std::vector<fs::path> &targets)
+void SwitchOver(const std::vector<fs::path> &relatives)
 {
     std::set<fs::path> folders;
-    for (const fs::path &target : targets) {
-        const fs::path side = RekeySidePath(target);
+    for (const fs::path &relative : relatives) {
+        const fs::path staged = RekeyStagingFolder() / relative;
+        const fs::path target = DataFolder() / relative;
         std::error_code ec;
-        if (fs::exists(side, ec)) {
+        if (fs::exists(staged, ec)) {
             Step("switch " + target.string());
-            RenameOver(side, target);
+            RenameOver(staged, target);
         }
         folders.insert(target.parent_path());
     }
@@ -243,19 +188,44 @@ void SwitchOver(const std::vector<fs::path> &targets)
     Step("done");
     if (::unlink(RekeyJournalPath().c_str()) != 0 && errno != ENOENT)
         throw FileError::WriteFailed(RekeyJournalPath(), FileError::ErrnoText(errno));
-    SyncFolder(DataFolder());
+    RemoveStaging();
 }
 
 } // namespace
 
-fs::path RekeySidePath(const fs::path &target)
+void RegisterRekeyKind(RekeyKind kind)
 {
-    return target.parent_path() / ("." + target.filename().native() + ".rekey");
+    std::lock_guard lock(kindsMutex);
+    std::erase_if(kinds, [&](const RekeyKind &k) { return k.name == kind.name; });
+    kinds.push_back(std::move(kind));
+}
+
+void RekeyCopyAllFields(const fs::path &from, const fs::path &to, const std::string &oldKey,
+                        const std::string &newKey, const std::function<void()> &pump)
+{
+    EncryptedFieldFile in = EncryptedFieldFile::OpenRead(from, oldKey);
+    EncryptedFieldFile out = EncryptedFieldFile::Create(to, newKey);
+    for (long long n = 0; !in.AtEnd(); ++n) {
+        out.WriteField(in.ReadField());
+        if (pump && n % (50 * 13) == 0)
+            pump();
+    }
+    out.Commit();
+}
+
+bool KeyChangeRunning()
+{
+    return changeRunning;
+}
+
+fs::path RekeyStagingFolder()
+{
+    return DataFolder() / kStagingName / "";
 }
 
 fs::path RekeyJournalPath()
 {
-    return DataFolder() / "rekey.journal";
+    return RekeyStagingFolder() / "journal";
 }
 
 void SetReencryptStepHook(std::function<void(const std::string &)> hook)
@@ -265,79 +235,83 @@ void SetReencryptStepHook(std::function<void(const std::string &)> hook)
 
 KeyChangeRecovery RecoverInterruptedKeyChange()
 {
-    std::vector<fs::path> targets;
     std::error_code ec;
-    if (fs::exists(RekeyJournalPath(), ec)) {
-        if (ReadJournal(targets)) {
-            SwitchOver(targets);
-            RemoveLeftovers();
-            return KeyChangeRecovery::RolledForward;
-        }
-        fs::remove(RekeyJournalPath(), ec);
+    if (!fs::exists(RekeyStagingFolder(), ec))
+        return KeyChangeRecovery::Nothing;
+    std::vector<fs::path> relatives;
+    if (ReadJournal(relatives)) {
+        SwitchOver(relatives);
+        return KeyChangeRecovery::RolledForward;
     }
-    bool found = false;
-    const fs::path data = DataFolder();
-    for (const fs::path &folder : {data, data / "Receivers", data / "Senders"})
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-            if (it->path().filename().native().ends_with(".rekey"))
-                found = true;
-    RemoveLeftovers();
-    return found ? KeyChangeRecovery::RolledBack : KeyChangeRecovery::Nothing;
+    RemoveStaging();
+    return KeyChangeRecovery::RolledBack;
 }
 
 void ReencryptAll(const std::string &oldKey, const std::string &newKey,
                   const ReencryptProgress &progress)
 {
-    const std::vector<Target> targets = CollectTargets();
-    std::vector<fs::path> written;
+    if (changeRunning || RecordWriteScope::Active() > 0)
+        throw VostrelError("他の処理が実行中のため、パスワードを変更できません。"
+                           "処理が終わってからもう一度お試しください。");
+    changeRunning = true;
+    struct Running
+    {
+        ~Running() { changeRunning = false; }
+    } running;
+
+    std::vector<RekeyKind> sorted;
+    {
+        std::lock_guard lock(kindsMutex);
+        sorted = kinds;
+    }
+    std::stable_sort(sorted.begin(), sorted.end(), [](const RekeyKind &a, const RekeyKind &b) {
+        return a.position < b.position;
+    });
+    // Traces of an earlier change: one that never got as far as its journal
+    // is removed; a committed one is finished at start-up, never here.
+    std::error_code ec;
+    if (fs::exists(RekeyStagingFolder(), ec)) {
+        std::vector<fs::path> pending;
+        if (ReadJournal(pending))
+            throw VostrelError("前回のパスワード変更が完了していません。"
+                               "ソフトを起動し直してからもう一度お試しください。");
+        RemoveStaging();
+    }
+    const std::vector<Target> targets = CollectTargets(sorted);
+    const std::function<void()> pump = [&progress] { Pump(progress); };
     try {
-        for (Kind kind : {Kind::List, Kind::Sender, Kind::Log, Kind::Config}) {
-            if (progress.onPosition)
-                progress.onPosition(static_cast<int>(kind) + 1);
-            for (const Target &target : targets) {
-                if (target.kind != kind)
-                    continue;
-                const fs::path side = RekeySidePath(target.path);
-                Step("write " + target.path.string());
-                written.push_back(side);
-                switch (target.kind) {
-                case Kind::List:
-                    RewriteList(target.path, side, oldKey, newKey, progress);
-                    break;
-                case Kind::Sender:
-                    RewriteSender(target.path, side, oldKey, newKey);
-                    break;
-                case Kind::Log:
-                    RewriteLog(target.path, side, oldKey, newKey, progress);
-                    break;
-                case Kind::Config:
-                    RewriteConfig(side, newKey);
-                    break;
-                }
-                Pump(progress);
-            }
+        int position = 0;
+        for (const Target &target : targets) {
+            const int kindPosition = target.kind ? target.kind->position : 4;
+            while (position < kindPosition && progress.onPosition)
+                progress.onPosition(++position);
+            const fs::path staged = RekeyStagingFolder() / target.relative;
+            Step("write " + target.path.string());
+            MakeStagingFolders(target.relative);
+            if (target.kind)
+                target.kind->rewrite(target.path, staged, oldKey, newKey, pump);
+            else
+                RewriteConfig(staged, newKey);
+            Pump(progress);
         }
         // The commit point: from here on the change is carried through.
         Step("commit");
         std::ostringstream journal;
         journal << kJournalHeader << '\n';
-        const fs::path data = DataFolder();
         for (const Target &target : targets)
-            journal << ToHex(target.path.lexically_relative(data).native()) << '\n';
+            journal << ToHex(target.relative.native()) << '\n';
         journal << kJournalEnd << '\n';
         WriteFileAtomically(RekeyJournalPath(), journal.str());
     } catch (...) {
-        std::error_code ec;
-        for (const fs::path &side : written)
-            fs::remove(side, ec);
+        RemoveStaging();
         throw;
     }
     SetCurrentKey(newKey);
-    std::vector<fs::path> paths;
+    std::vector<fs::path> relatives;
     for (const Target &target : targets)
-        paths.push_back(target.path);
+        relatives.push_back(target.relative);
     try {
-        SwitchOver(paths);
+        SwitchOver(relatives);
     } catch (...) {
         // The journal stands: one more attempt now, else the next start finishes it.
         RecoverInterruptedKeyChange();

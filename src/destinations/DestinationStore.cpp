@@ -2,6 +2,7 @@
 
 #include "core/BoolField.h"
 #include "core/DataFolder.h"
+#include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
 
 #include <algorithm>
@@ -176,13 +177,12 @@ bool DestinationListReader::Next(Recipient &recipient)
 std::vector<DestinationListEntry> ListDestinationLists(const std::string &key)
 {
     std::vector<DestinationListEntry> entries;
-    for (std::string &name : ListVslNames(ReceiversFolder())) {
+    for (const fs::path &path : ListVslFiles(ReceiversFolder())) {
         DestinationListEntry entry;
-        entry.name = std::move(name);
+        entry.name = VslNameOf(path);
         bool flags[3] = {false, false, false};
         try {
-            EncryptedFieldFile file =
-                EncryptedFieldFile::OpenRead(DestinationListPath(entry.name), key);
+            EncryptedFieldFile file = EncryptedFieldFile::OpenRead(path, key);
             for (bool &flag : flags)
                 flag = FlagIsSet(file.ReadField());
             entry.count = CountOf(file.ReadField());
@@ -314,6 +314,40 @@ bool RenameDestinationList(std::string_view oldName, std::string_view newName)
 bool DeleteDestinationList(std::string_view name)
 {
     return ::unlink(DestinationListPath(name).c_str()) == 0;
+}
+
+void RegisterDestinationListRekey()
+{
+    RekeyKind kind;
+    kind.position = 1;
+    kind.name = "destination lists";
+    kind.files = [] { return ListVslFiles(ReceiversFolder()); };
+    kind.rewrite = [](const fs::path &from, const fs::path &to, const std::string &oldKey,
+                      const std::string &newKey, const std::function<void()> &pump) {
+        EncryptedFieldFile in = EncryptedFieldFile::OpenRead(from, oldKey);
+        EncryptedFieldFile out = EncryptedFieldFile::Create(to, newKey);
+        for (int i = 0; i < 3 && !in.AtEnd(); ++i)
+            out.WriteField(in.ReadField());
+        if (!in.AtEnd()) {
+            const std::string countText = in.ReadField();
+            long long count = 0;
+            if (ParseDecimal(countText, count) && count >= 0) {
+                out.WriteField(std::to_string(count));
+                for (long long r = 0; r < count; ++r) {
+                    for (int f = 0; f < Recipient::kFieldCount; ++f)
+                        out.WriteField(in.ReadField());
+                    if (r % 50 == 0)
+                        pump();
+                }
+            } else {
+                out.WriteField(countText);
+            }
+        }
+        while (!in.AtEnd())
+            out.WriteField(in.ReadField());
+        out.Commit();
+    };
+    RegisterRekeyKind(std::move(kind));
 }
 
 std::string CheckListName(std::string_view name, std::string_view currentName)

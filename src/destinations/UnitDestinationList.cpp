@@ -8,6 +8,7 @@
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddReceivers.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -21,6 +22,7 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -326,13 +328,42 @@ void TFormDestinationList::showEvent(QShowEvent *event)
 
 void TFormDestinationList::FormShow()
 {
+    closeWhenIdle_ = false;
     SetBusy(false);
     RefreshLists();
+}
+
+void TFormDestinationList::closeEvent(QCloseEvent *event)
+{
+    if (busy_) {
+        closeWhenIdle_ = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TFormDestinationList::reject()
+{
+    if (busy_) {
+        closeWhenIdle_ = true;
+        return;
+    }
+    QDialog::reject();
 }
 
 void TFormDestinationList::SetBusy(bool busy, const QString &titleSuffix)
 {
     busy_ = busy;
+    if (busy && !writing_)
+        writing_.emplace();
+    else if (!busy)
+        writing_.reset();
+    if (!busy && closeWhenIdle_) {
+        // Closed once the operation that is ending has returned.
+        closeWhenIdle_ = false;
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
     for (QRadioButton *radio : {RBSendType_All, RBSendType_To, RBSendType_Cc, RBSendType_Bcc})
         radio->setEnabled(!busy);
     ListViewDestinationList->setEnabled(!busy);

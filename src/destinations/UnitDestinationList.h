@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,8 +84,13 @@ public:
 
     RecipientTableModel &AddressModel() const { return *addressModel_; }
 
+    // While busy, a close request (the close button, the window's own close,
+    // Escape) waits: the window closes as soon as the operation ends.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void FormShow();
@@ -134,6 +140,9 @@ private:
     RecipientTableModel *addressModel_;
     QTreeWidgetItem *selectedList_ = nullptr;
     bool busy_ = false;
+    bool closeWhenIdle_ = false;
+    // Held while busy: a password change cannot start in the middle.
+    std::optional<RecordWriteScope> writing_;
 };
 
 } // namespace vostrel

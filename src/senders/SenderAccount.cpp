@@ -4,6 +4,7 @@
 #include "core/DataFolder.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
+#include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
 
 #include <cerrno>
@@ -172,6 +173,19 @@ void SaveEditedSenderAccount(const std::string &oldName, const SenderAccount &ac
         return;
     std::error_code logsEc;
     fs::rename(oldLogs, newLogs, logsEc); // no such folder: nothing to move
+}
+
+void RegisterSenderAccountRekey()
+{
+    RekeyKind kind;
+    kind.position = 2;
+    kind.name = "sender accounts";
+    kind.files = [] { return ListVslFiles(SendersFolder()); };
+    kind.rewrite = [](const fs::path &from, const fs::path &to, const std::string &oldKey,
+                      const std::string &newKey, const std::function<void()> &) {
+        WriteSenderAccount(to, ReadSenderAccount(from, oldKey), newKey);
+    };
+    RegisterRekeyKind(std::move(kind));
 }
 
 bool DeleteSenderAccount(const std::string &name)

@@ -66,6 +66,11 @@ bool IsUsableSenderAccountName(std::string_view name);
 // where it is.
 void SaveEditedSenderAccount(const std::string &oldName, const SenderAccount &account);
 
+// Tells the password change how to find and rewrite the account files: the
+// fields of the layout, the optional groups as present, booleans written
+// back as "-1" and "0".
+void RegisterSenderAccountRekey();
+
 // Deletes the file of the account; false when there was no such file or it
 // could not be removed. The account's Logs folder stays on disk.
 bool DeleteSenderAccount(const std::string &name);

@@ -4,6 +4,7 @@
 #include "WindowDriver.h"
 
 #include "core/AppState.h"
+#include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddReceivers.h"
@@ -505,6 +506,42 @@ TEST_F(DestinationListWindowTest, BusyWhileLoadingAndSaving)
     }
     EXPECT_EQ(window->windowTitle(), u"送信先リスト"_s);
     EXPECT_FALSE(window->Busy());
+    EXPECT_EQ(ReadFieldsOf(ListFile("big"))[3], "151");
+}
+
+// A close request while a save runs waits for the save; a password change
+// tried in the middle is refused, so no file is left under the old key.
+TEST_F(DestinationListWindowTest, CloseWhileSavingWaitsAndNoPasswordChangeCanStart)
+{
+    WriteListFile(ListFile("big"), {"-1", "0", "0"}, "150", Numbered(1, 150));
+    Open();
+    SelectList(u"big"_s);
+    WatchBusy();
+    bool visibleAfterClose = false;
+    std::string changeError;
+    onFirstBusyLook = [&] {
+        window->close();
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        visibleAfterClose = window->isVisible();
+        try {
+            ReencryptAll(CurrentKey(), "Other1");
+        } catch (const VostrelError &e) {
+            changeError = e.what();
+        }
+    };
+    WhenModal(u"TFormAddReceivers"_s, [&](QWidget *dialog) {
+        TypeInto(dialog, u"EditName"_s, u"x"_s);
+        TypeInto(dialog, u"EditAddress"_s, u"x@y"_s);
+        ClickButton(dialog, u"ButtonOK"_s);
+    });
+    Click(u"PNGBtnAddAddress"_s);
+    ASSERT_FALSE(looks.empty());
+    EXPECT_EQ(looks.front().title, u"送信先リスト - 保存中 -"_s);
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_EQ(changeError, "他の処理が実行中のため、パスワードを変更できません。"
+                           "処理が終わってからもう一度お試しください。");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+    EXPECT_EQ(CurrentKey(), std::string(DefaultKey));
     EXPECT_EQ(ReadFieldsOf(ListFile("big"))[3], "151");
 }
 

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace vostrel::test {
 namespace {
@@ -206,6 +207,64 @@ TEST_F(ReencryptTest, AFailureAfterTheCommitIsFinishedByTheNextStart)
     after[ConfigPath()] = before.at(ConfigPath());
     EXPECT_EQ(after, before);
     EXPECT_TRUE(LeftoverChangeFiles().empty());
+}
+
+// Names the user chose can look like anything a change or a write leaves
+// behind: none of them is ever taken for a leftover.
+TEST_F(ReencryptTest, RecordsNamedLikeTemporaryFilesSurviveRecoveryAndAChange)
+{
+    MakeRecords("Key1", 1, 1, 1, 1);
+    const std::vector<std::string> names = {".tmp-ab", ".x.tmp-abcdef", ".a.vsl.rekey", "rekey"};
+    for (const std::string &name : names) {
+        SenderAccount account;
+        account.ConfName = name;
+        WriteSenderAccount(SenderAccountPath(name), account, "Key1");
+        EncryptedFieldFile list =
+            EncryptedFieldFile::Create(DataFolder() / "Receivers" / (name + ".vsl"), "Key1");
+        for (const char *f : {"-1", "0", "0", "0"})
+            list.WriteField(f);
+        list.Commit();
+    }
+    const FieldSnapshot before = SnapshotRecords("Key1");
+    ASSERT_EQ(before.size(), 2 * names.size() + 4);
+
+    EXPECT_EQ(RecoverInterruptedKeyChange(), KeyChangeRecovery::Nothing);
+    ReencryptAll("Key1", "Key2");
+    EXPECT_EQ(RecoverInterruptedKeyChange(), KeyChangeRecovery::Nothing);
+
+    FieldSnapshot after = SnapshotRecords("Key2");
+    after[ConfigPath()] = before.at(ConfigPath());
+    EXPECT_EQ(after, before);
+}
+
+// Files found with an upper-case extension are rewritten where they are, and
+// two files whose names differ only in the extension's case each exactly once.
+TEST_F(ReencryptTest, EveryFileFoundIsRewrittenOnceWhateverTheCaseOfItsExtension)
+{
+    MakeRecords("Key1", 0, 0, 1, 0);
+    const fs::path receivers = DataFolder() / "Receivers";
+    for (const char *file : {"Friends.VSL", "X.vsl", "X.VSL", "Y.Vsl"}) {
+        EncryptedFieldFile list = EncryptedFieldFile::Create(receivers / file, "Key1");
+        for (const std::string &f : std::vector<std::string>{"-1", "0", "0", "1", file, "", "a@b"})
+            list.WriteField(f);
+        for (int i = 0; i < 10; ++i)
+            list.WriteField("m");
+        list.Commit();
+    }
+    const FieldSnapshot before = SnapshotRecords("Key1");
+    std::map<std::string, int> writes;
+    SetReencryptStepHook([&](const std::string &step) {
+        if (step.starts_with("write "))
+            ++writes[fs::path(step.substr(6)).filename().native()];
+    });
+
+    ReencryptAll("Key1", "Key2");
+
+    for (const char *file : {"Friends.VSL", "X.vsl", "X.VSL", "Y.Vsl"}) {
+        EXPECT_EQ(writes[file], 1) << file;
+        EXPECT_EQ(ReadAllFields(receivers / file, "Key2"), before.at(receivers / file)) << file;
+    }
+    EXPECT_FALSE(fs::exists(receivers / "Friends.vsl"));
 }
 
 // Kills a real child process running the change at many points, then checks

@@ -4,11 +4,26 @@
 #include "core/DataFolder.h"
 #include "core/FieldStore.h"
 #include "core/Password.h"
+#include "core/Reencrypt.h"
+#include "destinations/DestinationStore.h"
+#include "send/SendLogRekey.h"
 #include "senders/SenderAccount.h"
 
 namespace vostrel::test {
 
 namespace fs = std::filesystem;
+
+void RegisterRecordKinds()
+{
+    RegisterDestinationListRekey();
+    RegisterSenderAccountRekey();
+    RegisterSendLogRekey();
+}
+
+namespace {
+// The kinds are there before any test runs, as in the program.
+const bool kindsRegistered = (RegisterRecordKinds(), true);
+} // namespace
 
 std::vector<std::string> ReadAllFields(const fs::path &file, const std::string &key)
 {
@@ -23,18 +38,12 @@ FieldSnapshot SnapshotRecords(const std::string &key)
 {
     FieldSnapshot snapshot;
     const fs::path data = DataFolder();
-    for (const std::string &name : ListVslNames(data / "Receivers")) {
-        const fs::path p = data / "Receivers" / (FileNameOf(name).native() + ".vsl");
+    for (const fs::path &p : ListVslFiles(data / "Receivers"))
         snapshot[p] = ReadAllFields(p, key);
-    }
-    for (const std::string &name : ListVslNames(data / "Senders")) {
-        const fs::path p = data / "Senders" / (FileNameOf(name).native() + ".vsl");
+    for (const fs::path &p : ListVslFiles(data / "Senders")) {
         snapshot[p] = ReadAllFields(p, key);
-        const fs::path folder = data / "Logs" / FileNameOf(name);
-        for (const std::string &log : ListVslNames(folder)) {
-            const fs::path l = folder / (FileNameOf(log).native() + ".vsl");
+        for (const fs::path &l : ListVslFiles(data / "Logs" / FileNameOf(VslNameOf(p))))
             snapshot[l] = ReadAllFields(l, key);
-        }
     }
     snapshot[ConfigPath()] = ReadAllFields(ConfigPath(), key);
     return snapshot;
@@ -45,8 +54,7 @@ std::vector<fs::path> LeftoverChangeFiles()
     std::vector<fs::path> found;
     for (const auto &entry : fs::recursive_directory_iterator(DataFolder())) {
         const std::string name = entry.path().filename().native();
-        if (name.ends_with(".rekey") || name == "rekey.journal" ||
-            name.find(".tmp-") != std::string::npos)
+        if (name == "rekey-staging" || name.find(".tmp-") != std::string::npos)
             found.push_back(entry.path());
     }
     return found;

@@ -16,8 +16,12 @@ std::vector<std::string> ReadAllFields(const std::filesystem::path &file, const 
 // Every record file the password change rewrites (lists, accounts, logs of
 // existing accounts, config.dat), read under key.
 FieldSnapshot SnapshotRecords(const std::string &key);
-// Files named like the change's side files or its journal under the data folder.
+// The change's staging folder and temporary files anywhere under the data folder.
 std::vector<std::filesystem::path> LeftoverChangeFiles();
+
+// Registers the kinds of record file the program rewrites (lists, accounts,
+// logs), as the application does at start.
+void RegisterRecordKinds();
 
 // Fills the data folder under key: lists x recipients, accounts (with every
 // combination of the optional groups) and logs per account, plus config.dat

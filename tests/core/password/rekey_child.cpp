@@ -1,6 +1,7 @@
 // Runs a password change on the data folder under the given XDG data folder
 // and kills itself with SIGKILL just before the n-th step (0: never), the way
 // a crash or a power cut would stop it.
+#include "RekeyFixture.h"
 #include "core/AppState.h"
 #include "core/DataFolder.h"
 #include "core/Reencrypt.h"
@@ -15,6 +16,7 @@ int main(int argc, char **argv)
         return 2;
     ::setenv("XDG_DATA_HOME", argv[1], 1);
     vostrel::SetDataFolder(vostrel::DefaultDataFolder());
+    vostrel::test::RegisterRecordKinds();
     const long killAt = std::strtol(argv[4], nullptr, 10);
     long step = 0;
     vostrel::SetReencryptStepHook([&](const std::string &) {
