@@ -2,8 +2,10 @@
 
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
+#include <limits>
 
 namespace vostrel {
 
@@ -35,6 +37,19 @@ QPushButton *NewPushButton(QWidget *parent, const QString &objectName, const QSt
     button->setObjectName(objectName);
     button->setAutoDefault(autoDefault);
     return button;
+}
+
+QLineEdit *NewLineEdit(QWidget *parent, const QString &objectName)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(objectName);
+    RemoveLengthLimit(edit);
+    return edit;
+}
+
+void RemoveLengthLimit(QLineEdit *edit)
+{
+    edit->setMaxLength(std::numeric_limits<int>::max());
 }
 
 QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons)

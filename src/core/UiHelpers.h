@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 class QHBoxLayout;
+class QLineEdit;
 class QPushButton;
 class QToolButton;
 class QWidget;
@@ -23,6 +24,13 @@ QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QS
 // Enter from pressing it when another control has the focus.
 QPushButton *NewPushButton(QWidget *parent, const QString &objectName, const QString &caption,
                            bool autoDefault = true);
+
+// A one-line edit with its object name and no length limit (a line edit
+// otherwise cuts what it is given at 32,767 characters).
+QLineEdit *NewLineEdit(QWidget *parent, const QString &objectName);
+// Lifts the length limit of an existing line edit (the one inside an
+// editable drop-down, say).
+void RemoveLengthLimit(QLineEdit *edit);
 
 // The row of buttons at the bottom of a dialog, aligned to the right.
 QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons);

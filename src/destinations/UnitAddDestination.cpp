@@ -26,8 +26,7 @@ TFormAddDestination::TFormAddDestination(QWidget *parent)
 
     LabelListName = new QLabel(u"送信先リスト名を入力してください"_s, this);
     LabelListName->setObjectName(u"LabelListName"_s);
-    EditListName = new QLineEdit(this);
-    EditListName->setObjectName(u"EditListName"_s);
+    EditListName = NewLineEdit(this, u"EditListName"_s);
     EditListName->setMinimumWidth(320);
     LabelListName->setBuddy(EditListName);
 

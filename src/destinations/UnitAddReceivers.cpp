@@ -39,25 +39,23 @@ TFormAddReceivers::TFormAddReceivers(QWidget *parent)
         grid->addWidget(field, row, 1);
     };
 
-    EditName = new QLineEdit(this);
-    EditName->setObjectName(u"EditName"_s);
+    EditName = NewLineEdit(this, u"EditName"_s);
     EditName->setMinimumWidth(320);
     addRow(0, u"宛先名"_s, EditName);
 
     CBht = new QComboBox(this);
     CBht->setObjectName(u"CBht"_s);
     CBht->setEditable(true);
+    RemoveLengthLimit(CBht->lineEdit());
     CBht->setInsertPolicy(QComboBox::NoInsert);
     CBht->addItems(HonorificChoices());
     addRow(1, u"敬称"_s, CBht);
 
-    EditAddress = new QLineEdit(this);
-    EditAddress->setObjectName(u"EditAddress"_s);
+    EditAddress = NewLineEdit(this, u"EditAddress"_s);
     addRow(2, u"メールアドレス"_s, EditAddress);
 
     for (int i = 0; i < 10; ++i) {
-        QLineEdit *edit = new QLineEdit(this);
-        edit->setObjectName(u"Edit"_s + QString::number(i + 1));
+        QLineEdit *edit = NewLineEdit(this, u"Edit"_s + QString::number(i + 1));
         EditMerge[static_cast<std::size_t>(i)] = edit;
         addRow(3 + i, u"差込"_s + QString::number(i + 1), edit);
     }

@@ -187,9 +187,7 @@ QStringList HelpUsePOP()
 
 QLineEdit *NewEdit(QWidget *parent, const QString &name)
 {
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    return edit;
+    return NewLineEdit(parent, name);
 }
 
 // An edit for digits or passwords: no input method.

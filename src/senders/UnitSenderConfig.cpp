@@ -35,8 +35,7 @@ const QString AuthText = u"SMTP認証を行う"_s;
 
 QLineEdit *NewDetailEdit(QWidget *parent, const QString &name)
 {
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(name);
+    QLineEdit *edit = NewLineEdit(parent, name);
     edit->setReadOnly(true);
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, QColor(0xE0, 0xE0, 0xE0));

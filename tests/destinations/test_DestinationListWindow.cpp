@@ -403,6 +403,24 @@ TEST_F(DestinationListWindowTest, AddAndEditRecipientsSaveAtOnce)
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
+// No field has a length limit: editing a recipient and confirming without a
+// change never shortens a value, whichever field holds it.
+TEST_F(DestinationListWindowTest, EditingNeverShortensALongValue)
+{
+    std::vector<std::string> fields(13);
+    for (int f = 0; f < 13; ++f)
+        fields[static_cast<size_t>(f)] = std::string(40000 + f, static_cast<char>('a' + f));
+    fields[2] += "@example.jp";
+    WriteListFile(ListFile("L"), {"-1", "0", "0"}, "1", fields);
+    Open();
+    SelectList(u"L"_s);
+    SelectRecipients({0});
+    WhenModal(u"TFormAddReceivers"_s, [&](QWidget *dialog) { ClickButton(dialog, u"ButtonOK"_s); });
+    Click(u"PNGBtnEditAddress"_s);
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join(u'\n').toStdString();
+    EXPECT_EQ(ReadFieldsOf(ListFile("L")), Fields({{"-1", "0", "0", "1"}, fields}));
+}
+
 TEST_F(DestinationListWindowTest, EditWithSeveralRecipientsSelectedDoesNothing)
 {
     WriteListFile(ListFile("L"), {"-1", "0", "0"}, "3", Numbered(1, 3));

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <limits>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -106,7 +107,7 @@ TEST_F(AddSenderTest, ControlsAreAsDescribed)
             << name;
     EXPECT_TRUE(Edit(u"EditFromAddress"_s)->testAttribute(Qt::WA_InputMethodEnabled));
     for (const QString &name : AllEdits)
-        EXPECT_EQ(Edit(name)->maxLength(), 32767) << name.toStdString(); // Qt's default: no limit
+        EXPECT_EQ(Edit(name)->maxLength(), std::numeric_limits<int>::max()) << name.toStdString();
 
     auto *help = Child<QPlainTextEdit>(&form, u"Mm_Exp"_s);
     EXPECT_TRUE(help->isReadOnly());
