@@ -7,6 +7,7 @@
 #include "core/SjisText.h"
 #include "send/PzConv.h"
 
+#include <QMimeDatabase>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -27,6 +28,24 @@ constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kHeaderFold = "\r\n ";
 // Continuation lines of the file-name parameters start with eight spaces.
 constexpr std::string_view kParamIndent = "        ";
+// A header line that holds an encoded-word holds at most 76 characters, its
+// field name included.
+constexpr std::size_t kEncodedLineLimit = 76;
+
+// The longest encoded-words a header can take: the first shares its line
+// with what comes before it; the others stand on continuation lines.
+struct WordLimits
+{
+    std::size_t first;
+    std::size_t other;
+};
+// "Subject: " + word; " " + word.
+constexpr WordLimits kSubjectWords{kEncodedLineLimit - 9, kEncodedLineLimit - 1};
+// "From: " + word; " " + word (the address moves to a line of its own when
+// it does not fit behind the last word).
+constexpr WordLimits kFromWords{kEncodedLineLimit - 6, kEncodedLineLimit - 1};
+// "        filename=\"" + word + "\""; "        " + word + "\"".
+constexpr WordLimits kFileNameWords{kEncodedLineLimit - 18 - 1, kEncodedLineLimit - 8 - 1};
 
 bool IsAscii(std::string_view text)
 {
@@ -65,14 +84,15 @@ std::string EscapeQuoted(std::string_view text)
 // line that a plain ASCII text would make; when that is over the limit the
 // text is written as encoded-words instead, which fold.
 template <typename LineLength>
-HeaderText MakeHeaderText(const TPzConv &conv, std::string_view text, LineLength asciiLineLength)
+HeaderText MakeHeaderText(const TPzConv &conv, std::string_view text, WordLimits limits,
+                          LineLength asciiLineLength)
 {
     HeaderText result;
     if (text.empty())
         return result;
     const bool ascii = IsAscii(text);
     const bool force = ascii && asciiLineLength(text) > kMaxLineLength;
-    result.words = conv.EncodeHeaderWords(text, force);
+    result.words = conv.EncodeHeaderWords(text, force, limits.first, limits.other);
     result.encoded = !ascii || force;
     return result;
 }
@@ -81,7 +101,7 @@ HeaderText MakeHeaderText(const TPzConv &conv, std::string_view text, LineLength
 // that carry a file name.
 HeaderText MakeFileNameText(const TPzConv &conv, std::string_view name)
 {
-    return MakeHeaderText(conv, name, [](std::string_view t) {
+    return MakeHeaderText(conv, name, kFileNameWords, [](std::string_view t) {
         return kParamIndent.size() + std::string_view("filename=\"\"").size() +
                EscapeQuoted(t).size();
     });
@@ -221,11 +241,15 @@ void AppendFileBase64(std::string &out, const fs::path &path)
 
 void AppendFilePart(std::string &out, const MailPart &part)
 {
-    out += "Content-Type: application/octet-stream;\r\n";
+    out += "Content-Type: ";
+    out += part.contentType;
+    out += ";\r\n";
     out += kParamIndent;
     out += "name=\"";
     AppendQuotedContent(out, part.fileName, std::string("\r\n").append(kParamIndent));
-    out += "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n";
+    out += "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: ";
+    out += part.contentId.empty() ? "attachment" : "inline";
+    out += ";\r\n";
     out += kParamIndent;
     out += "filename=\"";
     AppendQuotedContent(out, part.fileName, std::string("\r\n").append(kParamIndent));
@@ -306,7 +330,7 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
     {
         std::string subject = recipient ? ApplyMergeTags(job.subject, *recipient) : job.subject;
         subject = StripLineBreaks(subject);
-        message.subject = MakeHeaderText(conv, subject, [](std::string_view t) {
+        message.subject = MakeHeaderText(conv, subject, kSubjectWords, [](std::string_view t) {
             return std::string_view("Subject: ").size() + t.size();
         });
     }
@@ -317,7 +341,7 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
         const std::size_t addressLength = message.fromAddress.size();
         message.fromName = MakeHeaderText(
             conv, name.empty() ? std::string_view(message.fromAddress) : std::string_view(name),
-            [addressLength](std::string_view t) {
+            kFromWords, [addressLength](std::string_view t) {
                 // From: "name" <address>
                 return std::string_view("From: \"\" <>").size() + EscapeQuoted(t).size() +
                        addressLength;
@@ -332,13 +356,25 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
         MailPart part;
         part.kind = MailPart::Kind::File;
         part.path = path;
+        part.contentType = MimeTypeOfFileName(path.filename().native());
         part.fileName = MakeFileNameText(conv, StripLineBreaks(name));
         return part;
+    };
+    auto checkName = [](const std::string &name, const char *what) {
+        if (name.empty() || name == "." || name == ".." ||
+            name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
+            throw VostrelError(std::string(what) +
+                               "の名前が正しくないため、送信できません: " + SjisToUtf8(name));
     };
     auto isFile = [](const fs::path &path) {
         std::error_code ec;
         return fs::is_regular_file(path, ec);
     };
+
+    for (const std::string &name : job.attachments)
+        checkName(name, "添付ファイル");
+    for (const std::string &name : job.inlinePictures)
+        checkName(name, "画像ファイル");
 
     for (const std::string &name : job.attachments) {
         const fs::path path = work / "AppendedImage" / FileNameOf(name);
@@ -425,7 +461,14 @@ std::string WriteMimeMessage(const MailMessage &message, const MimeWriteOptions 
         out += "From: ";
         if (message.fromName.encoded) {
             AppendWords(out, message.fromName.words, kHeaderFold);
-            out += ' ';
+            const std::vector<std::string> &words = message.fromName.words;
+            const std::size_t lastLine =
+                (words.size() == 1 ? std::string_view("From: ").size() : 1) + words.back().size();
+            // " <address>" behind the last word, or on a line of its own.
+            if (lastLine + 3 + message.fromAddress.size() > kEncodedLineLimit)
+                out += kHeaderFold;
+            else
+                out += ' ';
         } else if (!message.fromName.Empty()) {
             out += '"';
             AppendQuotedContent(out, message.fromName, kHeaderFold);
@@ -490,6 +533,17 @@ std::string WriteMimeMessage(const MailMessage &message, const MimeWriteOptions 
     out += boundary;
     out += "--\r\n\r\n";
     return out;
+}
+
+std::string MimeTypeOfFileName(const std::string &fileNameUtf8)
+{
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(QString::fromStdString(fileNameUtf8),
+                                                    QMimeDatabase::MatchExtension);
+    const QString name = type.isValid() && !type.isDefault()
+                             ? type.name()
+                             : QStringLiteral("application/octet-stream");
+    return name.toStdString();
 }
 
 std::string MakeMimeBoundary()

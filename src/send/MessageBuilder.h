@@ -61,8 +61,9 @@ struct MailPart
                                         // "base64" when a line is longer than 998 bytes
     std::vector<std::string> bodyLines; // ISO-2022-JP, without line ends
 
-    // File part (always application/octet-stream, disposition attachment,
-    // Base64).
+    // File part (Base64): contentType is the type of the file name's
+    // extension ("application/octet-stream" when unknown); disposition
+    // "inline" for inline pictures, "attachment" otherwise.
     std::filesystem::path path;
     HeaderText fileName;   // as shown to the recipient
     std::string contentId; // the picture name for inline pictures, else empty
@@ -93,7 +94,10 @@ struct MailMessage
 // Builds one mail. recipient is given exactly when the job sends individually;
 // then merge tags in subject and body are replaced by its values. Attachment
 // and picture files that do not exist in WorkFolder() are left out. Line breaks
-// are removed from every text that goes into a header line.
+// are removed from every text that goes into a header line. An attachment or
+// picture name that is not a plain file name (empty, "." or "..", or holding
+// "/" or a NUL byte) is refused with a VostrelError naming it: only files
+// directly inside AppendedImage/ and HtmlImage/ are ever read.
 MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
                              const std::vector<std::string> &to, const std::vector<std::string> &cc,
                              const std::vector<std::string> &bcc,
@@ -111,6 +115,10 @@ struct MimeWriteOptions
 // dot-stuffing). Reads the file parts; throws FileError when one cannot be
 // read.
 std::string WriteMimeMessage(const MailMessage &message, const MimeWriteOptions &options = {});
+
+// The type of a file part named fileName (UTF-8): the type registered for its
+// extension, "application/octet-stream" when none is.
+std::string MimeTypeOfFileName(const std::string &fileNameUtf8);
 
 // The multipart boundary of this program run: made on first use, then reused.
 const std::string &MimeBoundary();

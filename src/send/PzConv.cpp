@@ -106,11 +106,13 @@ inline bool TakesVoicedMark(unsigned char c)
 constexpr std::string_view kEncodedWordPrefix = "=?ISO-2022-JP?B?";
 constexpr std::string_view kEncodedWordSuffix = "?=";
 constexpr std::string_view kEscToJis = "\x1B$B";
-// Raw ISO-2022-JP bytes that fit one encoded-word of at most 75 characters:
-// 75 - 16 - 2 = 57 Base64 characters, so at most 14 groups of 3 bytes.
-constexpr std::size_t kMaxWordPayload =
-    (TPzConv::kMaxEncodedWordLength - kEncodedWordPrefix.size() - kEncodedWordSuffix.size()) / 4 *
-    3;
+// Raw ISO-2022-JP bytes that fit one encoded-word of at most length
+// characters (75: 75 - 16 - 2 = 57 Base64 characters, so 14 groups of 3 bytes).
+constexpr std::size_t WordPayload(std::size_t length)
+{
+    const std::size_t frame = kEncodedWordPrefix.size() + kEncodedWordSuffix.size();
+    return length > frame ? (length - frame) / 4 * 3 : 0;
+}
 
 bool IsAscii(std::string_view text)
 {
@@ -268,7 +270,9 @@ std::string TPzConv::EncodeHeaderWord(std::string_view sjis) const
     return word;
 }
 
-std::vector<std::string> TPzConv::EncodeHeaderWords(std::string_view sjis, bool forceEncoding) const
+std::vector<std::string> TPzConv::EncodeHeaderWords(std::string_view sjis, bool forceEncoding,
+                                                    std::size_t firstWordMax,
+                                                    std::size_t wordMax) const
 {
     std::vector<std::string> words;
     if (sjis.empty())
@@ -287,12 +291,13 @@ std::vector<std::string> TPzConv::EncodeHeaderWords(std::string_view sjis, bool 
         return word;
     };
     std::string whole = makeWord(converted);
-    if (whole.size() <= kMaxEncodedWordLength) {
+    if (whole.size() <= firstWordMax) {
         words.push_back(std::move(whole));
         return words;
     }
     // Greedy cut: as many characters per word as keep its ISO-2022-JP form,
-    // closing escape included, within kMaxWordPayload bytes.
+    // closing escape included, within the word's payload (the first word's
+    // budget may be smaller: it shares its line with the field name).
     constexpr std::size_t kEscLength = 3;
     std::size_t pieceStart = 0;
     std::size_t jisLength = 0; // without the closing escape
@@ -306,7 +311,8 @@ std::vector<std::string> TPzConv::EncodeHeaderWords(std::string_view sjis, bool 
         if (isDouble != doubleByte)
             grown += kEscLength;
         const std::size_t needed = grown + (isDouble ? kEscLength : 0);
-        if (needed > kMaxWordPayload && i > pieceStart) {
+        const std::size_t payload = WordPayload(words.empty() ? firstWordMax : wordMax);
+        if (needed > payload && i > pieceStart) {
             words.push_back(
                 makeWord(std::string_view(converted).substr(pieceStart, i - pieceStart)));
             pieceStart = i;

@@ -68,8 +68,12 @@ public:
     // katakana step, so a sound mark always stays with its character, and each
     // word is a complete ISO-2022-JP text that ends in ASCII mode. Readers join
     // adjacent encoded-words without the white space between them.
-    std::vector<std::string> EncodeHeaderWords(std::string_view sjis,
-                                               bool forceEncoding = false) const;
+    // firstWordMax and wordMax lower the limit of the first word and of the
+    // others, so that each word fits the line it stands on (at least 30, room
+    // for one character).
+    std::vector<std::string> EncodeHeaderWords(std::string_view sjis, bool forceEncoding = false,
+                                               std::size_t firstWordMax = kMaxEncodedWordLength,
+                                               std::size_t wordMax = kMaxEncodedWordLength) const;
 
 private:
     // ISO-2022-JP of a text whose katakana step is already done, appended to out.

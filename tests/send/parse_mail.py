@@ -3,8 +3,8 @@
 and prints a JSON description of what a standard reader sees: every header
 decoded (by the parser, and by the plain RFC 2047 decoder), every part with its type, decoded text or the SHA-256 of its decoded
 bytes, and every defect the parser reports (message, part and header defects).
-Also reports the raw shape of the file: the longest line and whether every
-line ends in CR LF."""
+Also reports the raw shape of the file: the longest line, the longest line
+holding an encoded-word, and whether every line ends in CR LF."""
 import email
 import email.header
 import email.policy
@@ -51,10 +51,9 @@ def describe_part(part):
     if not part.is_multipart():
         if part.get_content_maintype() == "text":
             info["text"] = part.get_content()
-        else:
-            data = part.get_payload(decode=True) or b""
-            info["sha256"] = hashlib.sha256(data).hexdigest()
-            info["size"] = len(data)
+        data = part.get_payload(decode=True) or b""
+        info["sha256"] = hashlib.sha256(data).hexdigest()
+        info["size"] = len(data)
     return info
 
 
@@ -67,6 +66,10 @@ def main():
         "defects": defect_names(msg.defects),
         "headers": describe_headers(msg),
         "max_line_length": max(len(line) for line in lines),
+        # RFC 2047: a header line that holds an encoded-word has at most 76
+        # characters.
+        "max_encoded_word_line": max([len(line) for line in lines
+                                      if b"=?" in line and b"?=" in line] or [0]),
         "bare_line_breaks": sum(line.count(b"\n") + line.count(b"\r") for line in lines),
         "parts": [describe_part(p) for p in msg.walk()],
     }

@@ -88,6 +88,7 @@ protected:
         EXPECT_EQ(json[u"defects"_s].toArray().size(), 0)
             << QJsonDocument(json[u"defects"_s].toArray()).toJson().toStdString();
         EXPECT_LE(json[u"max_line_length"_s].toInt(), 998);
+        EXPECT_LE(json[u"max_encoded_word_line"_s].toInt(), 76);
         EXPECT_EQ(json[u"bare_line_breaks"_s].toInt(), 0);
         CheckHeaderDefects(json[u"headers"_s].toArray(), false);
         for (const QJsonValue &p : json[u"parts"_s].toArray()) {
@@ -136,12 +137,14 @@ protected:
     }
     static QJsonArray Parts(const QJsonObject &json) { return json[u"parts"_s].toArray(); }
 
-    // The file parts carry the original bytes under their original names.
-    void ExpectFilePart(const QJsonObject &part, const std::string &utf8Name,
+    // The file parts carry the original bytes under their original names,
+    // typed after their extension; pictures shown in the text are inline.
+    void ExpectFilePart(const QJsonObject &part, const std::string &utf8Name, const QString &type,
                         const QString &contentId = {})
     {
-        EXPECT_EQ(part[u"content_type"_s].toString(), u"application/octet-stream"_s);
-        EXPECT_EQ(part[u"disposition"_s].toString(), u"attachment"_s);
+        EXPECT_EQ(part[u"content_type"_s].toString(), type);
+        EXPECT_EQ(part[u"disposition"_s].toString(),
+                  contentId.isEmpty() ? u"attachment"_s : u"inline"_s);
         EXPECT_EQ(part[u"filename"_s].toString(), Q(utf8Name));
         EXPECT_EQ(part[u"name_param"_s].toString(), Q(utf8Name));
         ASSERT_TRUE(files_.count(utf8Name)) << utf8Name;
@@ -241,8 +244,8 @@ TEST_F(MailParseTest, HtmlMailWithTwoInlinePictures)
     const QString expectedHtml = u"<html><body><p>写真です</p>\n<img src=\"cid:"_s + Q(pic1) +
                                  u"\">\n<img src=\"cid:"_s + Q(pic2) + u"\">\n</body></html>\n"_s;
     EXPECT_EQ(WithoutCr(html[u"text"_s].toString()), expectedHtml);
-    ExpectFilePart(parts[2].toObject(), pic1, Q("<" + pic1 + ">"));
-    ExpectFilePart(parts[3].toObject(), pic2, Q("<" + pic2 + ">"));
+    ExpectFilePart(parts[2].toObject(), pic1, u"image/gif"_s, Q("<" + pic1 + ">"));
+    ExpectFilePart(parts[3].toObject(), pic2, u"image/jpeg"_s, Q("<" + pic2 + ">"));
     EXPECT_EQ(ExpectContentIdsResolve(json, html[u"text"_s].toString()), 2);
 }
 
@@ -265,12 +268,12 @@ TEST_F(MailParseTest, AttachmentWithJapaneseNamePlusPicture)
     const QJsonArray parts = Parts(json);
     ASSERT_EQ(parts.size(), 4);
     EXPECT_EQ(parts[0].toObject()[u"content_type"_s].toString(), u"multipart/mixed"_s);
-    ExpectFilePart(parts[1].toObject(), "見積書 2024年3月.pdf");
+    ExpectFilePart(parts[1].toObject(), "見積書 2024年3月.pdf", u"application/pdf"_s);
     const QJsonObject html = parts[2].toObject();
     EXPECT_EQ(html[u"content_type"_s].toString(), u"text/html"_s);
     EXPECT_EQ(WithoutCr(html[u"text"_s].toString()),
               u"<p>見積書を添付します。</p><img src=\"cid:image1.png\">\n"_s);
-    ExpectFilePart(parts[3].toObject(), "image1.png", u"<image1.png>"_s);
+    ExpectFilePart(parts[3].toObject(), "image1.png", u"image/png"_s, u"<image1.png>"_s);
     EXPECT_EQ(ExpectContentIdsResolve(json, html[u"text"_s].toString()), 1);
 }
 
@@ -361,7 +364,7 @@ TEST_F(MailParseTest, LongTextsFoldAndStillDecode)
 
     const QJsonArray parts = Parts(json);
     ASSERT_EQ(parts.size(), 3);
-    ExpectFilePart(parts[1].toObject(), fileFull);
+    ExpectFilePart(parts[1].toObject(), fileFull, u"text/csv"_s);
     const QJsonObject text = parts[2].toObject();
     EXPECT_EQ(text[u"transfer_encoding"_s].toString(), u"base64"_s);
     EXPECT_EQ(WithoutCr(text[u"text"_s].toString()), u"先頭行\n"_s + Q(longLine) + u"\n末尾\n"_s);
@@ -380,5 +383,5 @@ TEST_F(MailParseTest, PicturesBesideAPlainTextBody)
     ASSERT_EQ(parts.size(), 3);
     EXPECT_EQ(parts[0].toObject()[u"content_type"_s].toString(), u"multipart/mixed"_s);
     EXPECT_EQ(WithoutCr(parts[1].toObject()[u"text"_s].toString()), u"テキスト本文\n"_s);
-    ExpectFilePart(parts[2].toObject(), "image5.png", u"<image5.png>"_s);
+    ExpectFilePart(parts[2].toObject(), "image5.png", u"image/png"_s, u"<image5.png>"_s);
 }

@@ -325,20 +325,20 @@ TEST_F(MessageBuilderTest, HtmlMailWithTwoPicturesIsRelatedAndExact)
                    "<img src=\"cid:image240315143100_10000000.png\">",
                    "",
                    "--AbCdEfGhIjKlMnOp=_QrStUvWxYz012345",
-                   "Content-Type: application/octet-stream;",
+                   "Content-Type: image/gif;",
                    "        name=\"image240315143059_48210977.gif\"",
                    "Content-Transfer-Encoding: base64",
-                   "Content-Disposition: attachment;",
+                   "Content-Disposition: inline;",
                    "        filename=\"image240315143059_48210977.gif\"",
                    "Content-ID: <image240315143059_48210977.gif>",
                    "",
                    "R0lGODlh",
                    "",
                    "--AbCdEfGhIjKlMnOp=_QrStUvWxYz012345",
-                   "Content-Type: application/octet-stream;",
+                   "Content-Type: image/png;",
                    "        name=\"image240315143100_10000000.png\"",
                    "Content-Transfer-Encoding: base64",
-                   "Content-Disposition: attachment;",
+                   "Content-Disposition: inline;",
                    "        filename=\"image240315143100_10000000.png\"",
                    "Content-ID: <image240315143100_10000000.png>",
                    "",
@@ -378,7 +378,7 @@ TEST_F(MessageBuilderTest, AttachmentThenHtmlThenPictureIsMixed)
     const std::string attachmentPart =
         "--" + kBoundary +
         "\r\n"
-        "Content-Type: application/octet-stream;\r\n"
+        "Content-Type: application/pdf;\r\n"
         "        name=\"=?ISO-2022-JP?B?GyRCO3FOQRsoQi5wZGY=?=\"\r\n"
         "Content-Transfer-Encoding: base64\r\n"
         "Content-Disposition: attachment;\r\n"
@@ -406,7 +406,7 @@ TEST_F(MessageBuilderTest, AsciiAttachmentNameIsShownUnchanged)
     const MailMessage m = BuildMailMessage(job, Account(), {"to@example.com"}, {}, {});
     ASSERT_EQ(m.parts.size(), 2u);
     const std::string mail = WriteMimeMessage(m, Fixed());
-    EXPECT_NE(mail.find("Content-Type: application/octet-stream;\r\n"
+    EXPECT_NE(mail.find("Content-Type: text/plain;\r\n"
                         "        name=\"report 2024.txt\"\r\n"
                         "Content-Transfer-Encoding: base64\r\n"
                         "Content-Disposition: attachment;\r\n"
@@ -553,6 +553,72 @@ TEST_F(MessageBuilderTest, LongHeaderValuesFoldWithinTheLineLimit)
     for (size_t i = 0; i < to.size(); ++i)
         joined += (i ? ", " : "") + to[i];
     EXPECT_EQ(unfolded, joined);
+}
+
+// Every line that carries an encoded-word stays within 76 characters, the
+// field name or parameter indent included, whatever the length of the text.
+TEST_F(MessageBuilderTest, EncodedWordLinesStayWithin76Characters)
+{
+    for (int length : {1, 5, 9, 10, 11, 12, 20, 23, 24, 25, 40, 61}) {
+        SCOPED_TRACE("characters: " + std::to_string(length));
+        std::string text;
+        for (int i = 0; i < length; ++i)
+            text += S(i % 3 ? "件" : "ｶﾞ");
+        const std::string fileName = text + ".pdf";
+        PutAttachment(fileName, "%PDF");
+        PutPicture(text + ".png", "PNG");
+        SendJob job;
+        job.subject = text;
+        job.attachments = {fileName};
+        job.sendAsHtml = true;
+        job.inlinePictures = {text + ".png"};
+        SenderAccount account = Account();
+        account.SenderName = text;
+        account.FromAddress =
+            "a-rather-long-sender-address-" + std::to_string(length) + "@subdomain.example.co.jp";
+        const std::string mail =
+            WriteMimeMessage(BuildMailMessage(job, account, {"to@example.com"}, {}, {}), Fixed());
+        int encodedLines = 0;
+        for (const std::string &line : Lines(mail))
+            if (line.find("=?") != std::string::npos) {
+                ++encodedLines;
+                EXPECT_LE(line.size(), 76u) << line;
+            }
+        EXPECT_GE(encodedLines, 6); // subject, from, name= and filename= of two parts
+        // The address follows the display name, on its own line when needed.
+        EXPECT_TRUE(mail.find("?= <" + account.FromAddress + ">\r\n") != std::string::npos ||
+                    mail.find("?=\r\n <" + account.FromAddress + ">\r\n") != std::string::npos);
+    }
+}
+
+// Only plain names of files inside the work folder's picture and attachment
+// folders are read: anything that could point elsewhere fails the mail.
+TEST_F(MessageBuilderTest, NamesThatAreNoPlainFileNamesAreRefused)
+{
+    WriteBytes(DataFolder() / "secret.txt", "secret");
+    for (const std::string &name :
+         {std::string("../../secret.txt"), std::string("/etc/passwd"), std::string("a/b.txt"),
+          std::string(".."), std::string(""), std::string("a\0b", 3)}) {
+        SCOPED_TRACE(name);
+        SendJob attach;
+        attach.attachments = {name};
+        EXPECT_THROW(BuildMailMessage(attach, Account(), {"to@example.com"}, {}, {}), VostrelError);
+        SendJob picture;
+        picture.inlinePictures = {name};
+        try {
+            BuildMailMessage(picture, Account(), {"to@example.com"}, {}, {});
+            ADD_FAILURE() << "accepted";
+        } catch (const VostrelError &e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with(
+                "画像ファイルの名前が正しくないため、送信できません: "))
+                << e.what();
+        }
+    }
+    // A name with two dots that is a plain name is fine.
+    PutAttachment("a..b.txt", "x");
+    SendJob job;
+    job.attachments = {"a..b.txt"};
+    EXPECT_EQ(BuildMailMessage(job, Account(), {"to@example.com"}, {}, {}).parts.size(), 2u);
 }
 
 TEST_F(MessageBuilderTest, LongAsciiSubjectBecomesEncodedWords)
