@@ -172,8 +172,17 @@ void TFormAddMailList::showEvent(QShowEvent *event)
 void TFormAddMailList::FormShow()
 {
     ListViewAddressList->clear();
-    for (const std::string &name : OfferedNames(kind_))
-        ListViewAddressList->addTopLevelItem(NameItem(name));
+    for (const std::string &name : OfferedNames(kind_)) {
+        QTreeWidgetItem *item = NameItem(name);
+        // Chosen names travel joined by commas: a name with a comma of its
+        // own (a file copied in from elsewhere) would come apart into two
+        // wrong names. It is shown, greyed, with the reason.
+        if (name.find(',') != std::string::npos) {
+            item->setFlags(Qt::NoItemFlags);
+            item->setToolTip(0, u"名前に「,」が含まれているため使用できません"_s);
+        }
+        ListViewAddressList->addTopLevelItem(item);
+    }
 }
 
 void TFormAddMailList::PNGBtnAddClick()
@@ -184,6 +193,8 @@ void TFormAddMailList::PNGBtnAddClick()
         return;
     }
     const std::string name = NameOf(selected.front());
+    if (!(selected.front()->flags() & Qt::ItemIsEnabled))
+        return;
     for (int i = 0; i < ListViewConfigList->topLevelItemCount(); ++i) {
         if (NameOf(ListViewConfigList->topLevelItem(i)) == name) {
             ShowMessage(this, u"選択中の項目は既に追加されています"_s);

@@ -85,6 +85,29 @@ TEST_F(ListPickerTest, OffersListsByFlagAndCountAndSendersByFile)
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
+// A name with a comma would come apart in a comma-joined name list: it is
+// shown greyed with the reason and can never be chosen.
+TEST_F(ListPickerTest, NamesWithACommaAreShownButCannotBeChosen)
+{
+    WriteListFile(ListFile("a,b"), {"-1", "0", "0"}, "1", RecipientFields("x"));
+    WriteBytes(DataFolder() / "Senders" / "x,y.vsl", "");
+    for (PickerKind kind : {PickerKind::To, PickerKind::Sender}) {
+        picker.Prepare(kind, {});
+        ASSERT_TRUE(ShowWindow(&picker));
+        const auto found =
+            Left()->findItems(kind == PickerKind::To ? u"a,b"_s : u"x,y"_s, Qt::MatchExactly, 0);
+        ASSERT_EQ(found.size(), 1);
+        EXPECT_FALSE(found.front()->flags() & Qt::ItemIsSelectable);
+        EXPECT_EQ(found.front()->toolTip(0), u"名前に「,」が含まれているため使用できません"_s);
+        QTest::mouseClick(Left()->viewport(), Qt::LeftButton, {},
+                          Left()->visualItemRect(found.front()).center());
+        ClickButton(&picker, u"PNGBtnAdd"_s);
+        EXPECT_TRUE(picker.ChosenNames().empty());
+        picker.hide();
+    }
+    EXPECT_EQ(dialogs.Texts(), QStringList(2, u"追加する項目が選択されていません"_s));
+}
+
 TEST_F(ListPickerTest, CaptionsFollowTheKind)
 {
     struct Expected
