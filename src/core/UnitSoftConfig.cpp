@@ -128,6 +128,9 @@ void ChangePassword(TFormConfig &form, TFormConfigProgress &progress, QWidget *m
 
     if (mainWindow)
         mainWindow->setEnabled(false);
+    // Disabling the main window disables its child windows too: the progress
+    // window is the one window that stays enabled, so it never paints greyed.
+    progress.setEnabled(true);
     progress.ProgressBar->setRange(0, 4);
     progress.ProgressBar->setValue(1);
     progress.lblProgress->setText(QStringLiteral("新しいパスワードで暗号化しています。"));

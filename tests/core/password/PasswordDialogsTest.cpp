@@ -217,9 +217,16 @@ TEST_F(ChangePasswordTest, WrongCurrentPasswordThenChecksThenChangeRewritesEvery
     MakeRecords("Old1", 2, 3, 2, 1);
     SetCurrentKey("Old1");
     const FieldSnapshot before = SnapshotRecords("Old1");
-    std::vector<std::pair<int, bool>> progressSeen; // position, main window enabled
-    QObject::connect(progress.ProgressBar, &QProgressBar::valueChanged, &main,
-                     [&](int v) { progressSeen.emplace_back(v, main.isEnabled()); });
+    struct Seen
+    {
+        int position;
+        bool mainEnabled, progressEnabled, progressVisible;
+    };
+    std::vector<Seen> progressSeen;
+    QObject::connect(progress.ProgressBar, &QProgressBar::valueChanged, &main, [&](int v) {
+        progressSeen.push_back(
+            {v, main.isEnabled(), progress.ProgressBar->isEnabled(), progress.isVisible()});
+    });
     dialogs.Answer(true);
     WhenModal(QStringLiteral("TFormConfig"), [&](QWidget *w) {
         EXPECT_TRUE(Child<QLineEdit>(w, "EditPassNow")->isEnabled());
@@ -244,9 +251,13 @@ TEST_F(ChangePasswordTest, WrongCurrentPasswordThenChecksThenChangeRewritesEvery
     after[ConfigPath()] = before.at(ConfigPath());
     EXPECT_EQ(after, before);
     ASSERT_FALSE(progressSeen.empty());
-    EXPECT_EQ(progressSeen.back().first, 4);
-    for (auto [position, enabled] : progressSeen)
-        EXPECT_FALSE(enabled) << "main window enabled at position " << position;
+    EXPECT_EQ(progressSeen.back().position, 4);
+    for (const Seen &seen : progressSeen) {
+        EXPECT_FALSE(seen.mainEnabled) << "main window enabled at position " << seen.position;
+        // The progress window is the one window left enabled: it never paints greyed.
+        EXPECT_TRUE(seen.progressEnabled) << seen.position;
+        EXPECT_TRUE(seen.progressVisible || seen.position == 1) << seen.position;
+    }
     EXPECT_TRUE(main.isEnabled());
     EXPECT_FALSE(progress.isVisible());
     EXPECT_EQ(progress.lblProgress->text(), QStringLiteral("新しいパスワードで暗号化しています。"));
