@@ -4,10 +4,10 @@
 #include "core/DataFolder.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
+#include "core/ReportList.h"
 #include "core/SjisCodec.h"
 #include "core/UiHelpers.h"
 #include "destinations/DestinationStore.h"
-#include "destinations/ReportList.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

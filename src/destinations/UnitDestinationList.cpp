@@ -2,9 +2,9 @@
 
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
+#include "core/ReportList.h"
 #include "core/SjisCodec.h"
 #include "core/UiHelpers.h"
-#include "destinations/ReportList.h"
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddReceivers.h"
 

@@ -528,9 +528,9 @@ bool TFormAddSender::eventFilter(QObject *watched, QEvent *event)
 void TFormAddSender::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    // No field is entered until the user enters one, so the help panel keeps
-    // its text when the dialog opens.
-    setFocus(Qt::OtherFocusReason);
+    // The name is entered first: the editor opens in it, with its help shown.
+    EditConfName->setFocus(Qt::OtherFocusReason);
+    ShowHelp(help_.value(EditConfName));
 }
 
 } // namespace vostrel

@@ -2,6 +2,7 @@
 
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
+#include "core/ReportList.h"
 #include "core/SjisCodec.h"
 #include "core/UiHelpers.h"
 #include "senders/SenderAccount.h"
@@ -83,14 +84,7 @@ void TFormSenderConfig::BuildControls()
 
     ListViewItemBox = new QTreeWidget(this);
     ListViewItemBox->setObjectName(u"ListViewItemBox"_s);
-    ListViewItemBox->setColumnCount(1);
-    ListViewItemBox->setHeaderLabels({u"送信者"_s});
-    ListViewItemBox->setRootIsDecorated(false);
-    ListViewItemBox->setItemsExpandable(false);
-    ListViewItemBox->setUniformRowHeights(true);
-    ListViewItemBox->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListViewItemBox->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListViewItemBox->setAllColumnsShowFocus(true);
+    SetupReportList(ListViewItemBox, {u"送信者"_s});
     ListViewItemBox->setSortingEnabled(false);
     ListViewItemBox->setMinimumWidth(180);
 

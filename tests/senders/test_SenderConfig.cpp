@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -161,6 +162,21 @@ TEST_F(SenderConfigTest, ShowListsEveryVslFileAndClearsThePanel)
     fs::remove(SenderAccountPath("Beta"));
     Open();
     EXPECT_EQ(Rows(), (QStringList{u""_s, u"ALPHA"_s, u"gamma"_s, u"営業部"_s}));
+}
+
+// The rows are drawn with grid lines between them.
+TEST_F(SenderConfigTest, TheListDrawsGridLines)
+{
+    Store(Named("a"));
+    Store(Named("b"));
+    Open();
+    const QRect first = List()->visualItemRect(List()->topLevelItem(0));
+    const QImage image = List()->viewport()->grab().toImage();
+    const QColor line = List()->palette().color(QPalette::Mid);
+    int gridPixels = 0;
+    for (int x = first.left(); x < first.right(); ++x)
+        gridPixels += image.pixelColor(x, first.bottom()).rgb() == line.rgb();
+    EXPECT_GT(gridPixels, first.width() / 2);
 }
 
 TEST_F(SenderConfigTest, SelectingARowShowsTheAccountButNoPassword)

@@ -1,4 +1,4 @@
-#include "destinations/ReportList.h"
+#include "core/ReportList.h"
 
 #include <QHeaderView>
 #include <QPainter>

@@ -1,4 +1,4 @@
-// Report-style lists of the destination windows: read-only, whole-row
+// Report-style lists of the windows: read-only, whole-row
 // selection, grid lines between the cells.
 #pragma once
 
