@@ -2,6 +2,7 @@
 #include "app/SingleInstance.h"
 #include "app/VostrelApp.h"
 #include "core/DialogService.h"
+#include "core/UiHelpers.h"
 #include "history/UnitMain.h"
 
 #include <cstdlib>
@@ -15,6 +16,7 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     vostrel::TVostrelApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vostrel"));
+    vostrel::UseProgramIconTheme();
     vostrel::InstallDialogLogIfRequested();
 
     vostrel::SingleInstance once(QStringLiteral("HALVIK_VOSTREL_ONCE"));

@@ -4,10 +4,25 @@
 #include <QIcon>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QToolButton>
 #include <limits>
 
 namespace vostrel {
+
+void UseProgramIconTheme()
+{
+    // Some platforms (offscreen, a bare X server) look for themes only in
+    // Qt's resources: add the system's icon folders.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString &folder :
+         QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                   QStandardPaths::LocateDirectory))
+        if (!paths.contains(folder))
+            paths << folder;
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(QString::fromLatin1(kIconTheme));
+}
 
 QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QString &themeIcon,
                             QStyle::StandardPixmap fallback, const QString &caption,

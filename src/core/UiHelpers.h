@@ -13,9 +13,14 @@ class QWidget;
 
 namespace vostrel {
 
-// An image button: an icon from the desktop theme (themeIcon), or the style's
-// own fallback picture when the theme has none; with an optional caption
-// beside the icon and a tooltip.
+// The program's one icon theme, Breeze, set at start-up so that every desktop
+// shows the same pictures.
+inline constexpr const char *kIconTheme = "breeze";
+void UseProgramIconTheme();
+
+// An image button: an icon of the program's theme (themeIcon), or the style's
+// own fallback picture when the theme is not installed; with an optional
+// caption beside the icon and a tooltip.
 QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QString &themeIcon,
                             QStyle::StandardPixmap fallback, const QString &caption = {},
                             const QString &toolTip = {});

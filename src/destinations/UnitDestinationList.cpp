@@ -197,14 +197,16 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
     setSizeGripEnabled(true);
     resize(960, 560);
 
-    PNGBtnAddList = NewImageButton(this, u"PNGBtnAddList"_s, u"document-new"_s,
-                                   QStyle::SP_FileDialogNewFolder, {}, u"リストの追加"_s);
-    PNGBtnEditList = NewImageButton(this, u"PNGBtnEditList"_s, u"document-properties"_s,
-                                    QStyle::SP_FileDialogDetailedView, {}, u"リストの編集"_s);
+    PNGBtnAddList =
+        NewImageButton(this, u"PNGBtnAddList"_s, u"document-new"_s, QStyle::SP_FileDialogNewFolder,
+                       u"リストの追加"_s, u"リストの追加"_s);
+    PNGBtnEditList =
+        NewImageButton(this, u"PNGBtnEditList"_s, u"document-properties"_s,
+                       QStyle::SP_FileDialogDetailedView, u"リストの編集"_s, u"リストの編集"_s);
     PNGBtnDeleteList = NewImageButton(this, u"PNGBtnDeleteList"_s, u"edit-delete"_s,
-                                      QStyle::SP_TrashIcon, {}, u"リストの削除"_s);
+                                      QStyle::SP_TrashIcon, u"リストの削除"_s, u"リストの削除"_s);
     PNGBtnClose = NewImageButton(this, u"PNGBtnClose"_s, u"window-close"_s,
-                                 QStyle::SP_DialogCloseButton, {}, u"閉じる"_s);
+                                 QStyle::SP_DialogCloseButton, u"閉じる"_s, u"閉じる"_s);
     auto *topBar = new QHBoxLayout;
     topBar->addWidget(PNGBtnAddList);
     topBar->addWidget(PNGBtnEditList);
@@ -222,16 +224,18 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
     RBSendType_Cc->setObjectName(u"RBSendType_Cc"_s);
     RBSendType_Bcc = new QRadioButton(u"Bcc"_s, this);
     RBSendType_Bcc->setObjectName(u"RBSendType_Bcc"_s);
-    PNGBtnAddAddress = NewImageButton(this, u"PNGBtnAddAddress"_s, u"list-add"_s,
-                                      QStyle::SP_FileIcon, {}, u"宛先の追加"_s);
-    PNGBtnEditAddress = NewImageButton(this, u"PNGBtnEditAddress"_s, u"document-edit"_s,
-                                       QStyle::SP_FileDialogContentsView, {}, u"宛先の編集"_s);
-    PNGBtnDeleteAddress = NewImageButton(this, u"PNGBtnDeleteAddress"_s, u"list-remove"_s,
-                                         QStyle::SP_DialogDiscardButton, {}, u"宛先の削除"_s);
+    PNGBtnAddAddress = NewImageButton(this, u"PNGBtnAddAddress"_s, u"contact-new"_s,
+                                      QStyle::SP_FileIcon, u"宛先の追加"_s, u"宛先の追加"_s);
+    PNGBtnEditAddress =
+        NewImageButton(this, u"PNGBtnEditAddress"_s, u"user-properties"_s,
+                       QStyle::SP_FileDialogContentsView, u"宛先の編集"_s, u"宛先の編集"_s);
+    PNGBtnDeleteAddress =
+        NewImageButton(this, u"PNGBtnDeleteAddress"_s, u"list-remove"_s,
+                       QStyle::SP_DialogDiscardButton, u"宛先の削除"_s, u"宛先の削除"_s);
     PNGBtnCSVRead = NewImageButton(this, u"PNGBtnCSVRead"_s, u"document-import"_s,
-                                   QStyle::SP_DialogOpenButton, {}, u"CSV読込"_s);
+                                   QStyle::SP_DialogOpenButton, u"CSV読込"_s, u"CSV読込"_s);
     PNGBtnCSVWrite = NewImageButton(this, u"PNGBtnCSVWrite"_s, u"document-export"_s,
-                                    QStyle::SP_DialogSaveButton, {}, u"CSV書出"_s);
+                                    QStyle::SP_DialogSaveButton, u"CSV書出"_s, u"CSV書出"_s);
     auto *secondBar = new QHBoxLayout;
     secondBar->addWidget(sendTypeLabel);
     for (QRadioButton *radio : {RBSendType_All, RBSendType_To, RBSendType_Cc, RBSendType_Bcc})

@@ -46,15 +46,18 @@ TFormMain::TFormMain(QWidget *parent)
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("PanelMain"));
-    PNGBtnSendList = NewImageButton(
-        central, QStringLiteral("PNGBtnSendList"), QStringLiteral("x-office-address-book"),
-        QStyle::SP_FileDialogDetailedView, QStringLiteral("送信先リスト"));
-    PNGBtnSenderList = NewImageButton(central, QStringLiteral("PNGBtnSenderList"),
-                                      QStringLiteral("preferences-system-network"),
-                                      QStyle::SP_DriveNetIcon, QStringLiteral("接続設定"));
+    PNGBtnSendList =
+        NewImageButton(central, QStringLiteral("PNGBtnSendList"),
+                       QStringLiteral("x-office-address-book"), QStyle::SP_FileDialogDetailedView,
+                       QStringLiteral("送信先リスト"), QStringLiteral("送信先リストを開きます"));
+    PNGBtnSenderList =
+        NewImageButton(central, QStringLiteral("PNGBtnSenderList"),
+                       QStringLiteral("network-server"), QStyle::SP_DriveNetIcon,
+                       QStringLiteral("接続設定"), QStringLiteral("送信元の接続設定を開きます"));
     PNGBtnConfig =
         NewImageButton(central, QStringLiteral("PNGBtnConfig"), QStringLiteral("dialog-password"),
-                       QStyle::SP_DialogApplyButton, QStringLiteral("パスワード"));
+                       QStyle::SP_DialogApplyButton, QStringLiteral("パスワード"),
+                       QStringLiteral("パスワードを設定します"));
     for (QToolButton *button : {PNGBtnSendList, PNGBtnSenderList, PNGBtnConfig})
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     ListViewItemBox = new QTreeWidget(central);

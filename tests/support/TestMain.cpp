@@ -1,5 +1,7 @@
 // GoogleTest main for every test program: Qt windows run offscreen, with a
 // private runtime folder, and WebEngine may start as root.
+#include "core/UiHelpers.h"
+
 #include <QApplication>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +20,7 @@ int main(int argc, char **argv)
     if (::geteuid() == 0)
         ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
     QApplication app(argc, argv);
+    vostrel::UseProgramIconTheme();
     ::testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
     std::error_code ec;
