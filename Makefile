@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build run test bench format clean
+.PHONY: all bootstrap configure build run test bench format clean sanitize fuzz
 
 all: build
 
@@ -25,6 +25,36 @@ test: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+
+# The tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: bootstrap
+	@if [ ! -f build-asan/build.ninja ]; then \
+	  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOSTREL_SANITIZE=ON; \
+	fi
+	@cmake --build build-asan -j $(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# The fuzz targets, each run for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=600).
+# Crashing inputs are left in build-fuzz/ as crash-<target>-*; copy them to
+# tests/fuzz/regressions/<target>/ once fixed.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= field_file list_reader account_reader address_rules
+fuzz:
+	@bash scripts/bootstrap-debian --fuzz
+	@if [ ! -f build-fuzz/build.ninja ]; then \
+	  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_CXX_COMPILER=clang++ -DVOSTREL_FUZZ=ON; \
+	fi
+	@cmake --build build-fuzz -j $(JOBS) $(addprefix --target fuzz_,$(FUZZ_TARGETS))
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -artifact_prefix=build-fuzz/crash-$$t- build-fuzz/corpus/$$t tests/fuzz/corpus/$$t \
+	    || exit 1; \
+	done
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
