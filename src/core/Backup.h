@@ -1,0 +1,51 @@
+// Backup and restore of the whole data folder.
+//
+// A backup is a folder "Vostrel_backup" (or "Vostrel_backup(1)", (2), ...)
+// inside a folder the user chooses, holding a copy of every sub-folder of the
+// data folder and config.dat, still encrypted under the key of the moment.
+//
+// A restore replaces the data folder's sub-folders and config.dat by the
+// backup's, all or nothing: the backup is first copied into a staging folder
+// inside the data folder; only when the copy is complete is the switch
+// committed, and then each entry is swapped in by renaming. A failed copy
+// leaves the old data as it was; a switch cut short by a crash is finished at
+// the next start.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+namespace vostrel {
+
+// The first of chosen/Vostrel_backup, chosen/Vostrel_backup(1), ... that does
+// not exist.
+std::filesystem::path NextBackupFolder(const std::filesystem::path &chosen);
+
+// Makes a backup inside chosen and returns its folder. A file or folder that
+// cannot be copied throws FileError naming it; the partial backup folder is
+// then removed.
+std::filesystem::path MakeBackup(const std::filesystem::path &chosen);
+
+// True when folder holds config.dat and the folders Senders, Logs, Signature
+// and Receivers (checked in that order).
+bool IsValidBackup(const std::filesystem::path &folder);
+
+// Replaces every sub-folder of the data folder and config.dat by the backup's
+// (a sub-folder the backup lacks comes back empty; other files directly in the
+// data folder and extra folders of the backup are left alone). Throws
+// FileError naming the file that could not be copied; nothing has changed
+// then.
+void RestoreBackup(const std::filesystem::path &backup);
+
+// Run at start-up: finishes a restore whose switch was committed, or removes
+// the staging folder of one that was not. True when something was found.
+bool RecoverInterruptedRestore();
+
+// DataFolder() + "restore-staging/".
+std::filesystem::path RestoreStagingFolder();
+
+// Test hook: called with each file before it is copied (by a backup or a
+// restore); it may throw to make that copy fail.
+void SetBackupCopyHook(std::function<void(const std::filesystem::path &file)> hook);
+
+} // namespace vostrel
