@@ -1,6 +1,7 @@
 #include "history/UnitMain.h"
 
 #include "core/AppState.h"
+#include "core/Backup.h"
 #include "core/DataFolder.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
@@ -37,8 +38,9 @@ TFormMain::TFormMain(QWidget *parent)
     PrepareDataFolder(data);
     SetDataFolder(data);
     try {
-        // A password change that a crash interrupted is finished or undone
-        // before any record is read.
+        // A restore or a password change that a crash interrupted is
+        // finished or undone before any record is read.
+        RecoverInterruptedRestore();
         RecoverInterruptedKeyChange();
     } catch (const std::exception &e) {
         ReportError(this, e);
