@@ -10,6 +10,8 @@
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddMailList.h"
 #include "destinations/UnitAddReceivers.h"
+#include "destinations/UnitCsvImport.h"
+#include "destinations/UnitCsvImportError.h"
 #include "destinations/UnitDestinationList.h"
 #include "history/UnitMain.h"
 #include "send/SendLogRekey.h"
@@ -53,7 +55,12 @@ TVostrelApp::TVostrelApp()
     FormConfig = std::make_unique<TFormConfig>(FormMain.get());
     FormLoginPass = std::make_unique<TFormLoginPass>(FormMain.get());
     FormCreatePass = std::make_unique<TFormCreatePass>(FormMain.get());
+    FormCsvImport = std::make_unique<TFormCsvImport>(main);
+    FormCsvImportError = std::make_unique<TFormCsvImportError>(main);
     FormConfigProgress = std::make_unique<TFormConfigProgress>(FormMain.get());
+
+    FormCsvImport->SetErrorDialog(FormCsvImportError.get());
+    FormDestinationList->SetCsvImport(FormCsvImport.get());
 
     TFormMain::Links links;
     links.loginPass = FormLoginPass.get();
@@ -70,6 +77,8 @@ TVostrelApp::~TVostrelApp()
 {
     // Dialogs are children of the main window: release them first.
     FormConfigProgress.reset();
+    FormCsvImportError.reset();
+    FormCsvImport.reset();
     FormCreatePass.reset();
     FormLoginPass.reset();
     FormConfig.reset();

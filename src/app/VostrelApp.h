@@ -19,6 +19,8 @@ class TFormDestinationList;
 class TFormAddDestination;
 class TFormAddReceivers;
 class TFormAddMailList;
+class TFormCsvImport;
+class TFormCsvImportError;
 
 // QApplication that reports an exception escaping an event handler instead
 // of ending the program.
@@ -50,6 +52,8 @@ public:
     TFormAddDestination &AddDestination() { return *FormAddDestination; }
     TFormAddReceivers &AddReceivers() { return *FormAddReceivers; }
     TFormAddMailList &AddMailList() { return *FormAddMailList; }
+    TFormCsvImport &CsvImport() { return *FormCsvImport; }
+    TFormCsvImportError &CsvImportError() { return *FormCsvImportError; }
 
 Q_SIGNALS:
     // The password step was cancelled.
@@ -66,6 +70,8 @@ private:
     std::unique_ptr<TFormConfig> FormConfig;
     std::unique_ptr<TFormLoginPass> FormLoginPass;
     std::unique_ptr<TFormCreatePass> FormCreatePass;
+    std::unique_ptr<TFormCsvImport> FormCsvImport;
+    std::unique_ptr<TFormCsvImportError> FormCsvImportError;
     std::unique_ptr<TFormConfigProgress> FormConfigProgress;
 };
 

@@ -143,6 +143,43 @@ std::string Utf8ToSjis(std::string_view utf8)
     return out;
 }
 
+bool IsValidSjis(std::string_view text)
+{
+    if (IsAscii(text))
+        return true;
+    iconv_t cd = ToUtf8Converter().Get();
+    // The converted text is not kept: convert into a scratch buffer, chunk
+    // by chunk.
+    char scratch[1 << 14];
+    char *in = const_cast<char *>(text.data());
+    size_t inLeft = text.size();
+    while (inLeft > 0) {
+        char *dst = scratch;
+        size_t outLeft = sizeof scratch;
+        if (iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1))
+            break;
+        if (errno != E2BIG)
+            return false; // EILSEQ, or EINVAL for a lead byte at the very end
+    }
+    return true;
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    while (!text.empty()) {
+        if (static_cast<unsigned char>(text.front()) < 0x80) {
+            text.remove_prefix(1);
+            continue;
+        }
+        const auto [cp, len] = DecodeUtf8(text);
+        const char32_t smallest = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+        if (len == 0 || cp < smallest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        text.remove_prefix(len);
+    }
+    return true;
+}
+
 QString SjisToQString(std::string_view sjis)
 {
     if (IsAscii(sjis))

@@ -38,6 +38,12 @@ std::string SjisToUtf8(std::string_view sjis);
 // that CP932 cannot hold, and ConversionError for input that is not UTF-8.
 std::string Utf8ToSjis(std::string_view utf8);
 
+// True when every byte sequence of text is a character of code page 932.
+bool IsValidSjis(std::string_view text);
+// True when text is well-formed UTF-8 (no overlong forms, surrogates or code
+// points beyond U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
 QString SjisToQString(std::string_view sjis);
 std::string QStringToSjis(const QString &text); // throws like Utf8ToSjis
 

@@ -5,12 +5,15 @@
 #include "core/ReportList.h"
 #include "core/SjisCodec.h"
 #include "core/UiHelpers.h"
+#include "destinations/CsvFile.h"
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddReceivers.h"
+#include "destinations/UnitCsvImport.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -319,8 +322,10 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
             Guarded(this, &TFormDestinationList::PNGBtnDeleteAddressClick));
     connect(PNGBtnClose, &QToolButton::clicked,
             Guarded(this, &TFormDestinationList::PNGBtnCloseClick));
-    // PNGBtnCSVRead and PNGBtnCSVWrite get their handlers with the CSV
-    // import and export dialogs.
+    connect(PNGBtnCSVWrite, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnCSVWriteClick));
+    connect(PNGBtnCSVRead, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnCSVReadClick));
 }
 
 void TFormDestinationList::showEvent(QShowEvent *event)
@@ -643,6 +648,119 @@ void TFormDestinationList::PNGBtnDeleteAddressClick()
 void TFormDestinationList::PNGBtnCloseClick()
 {
     close();
+}
+
+// ---------------------------------------------------------------------------
+// CSV export and import
+
+namespace {
+
+// Pending window events are processed after the 1st, 51st, 101st ...
+// recipient exported or imported.
+constexpr std::size_t kCsvEventsEvery = 50;
+
+std::filesystem::path ChosenFile(const QFileDialog &dialog)
+{
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty()
+               ? std::filesystem::path()
+               : std::filesystem::path(QFile::encodeName(chosen.front()).toStdString());
+}
+
+} // namespace
+
+void TFormDestinationList::PNGBtnCSVWriteClick()
+{
+    if (busy_)
+        return;
+    if (!selectedList_) {
+        ShowMessage(this, u"対象のリストが選択されていません。"_s);
+        return;
+    }
+    if (saveDialog_->exec() != QDialog::Accepted)
+        return;
+    const std::filesystem::path chosen = ChosenFile(*saveDialog_);
+    if (chosen.empty())
+        return;
+    {
+        SetBusy(true);
+        const auto done = qScopeGuard([this] { SetBusy(false); });
+        WriteCsvExport(CsvFileName(chosen), addressModel_->Recipients(), [](std::size_t written) {
+            if (written % kCsvEventsEvery == 1)
+                QCoreApplication::processEvents();
+        });
+    }
+    ShowMessage(this, u"CSV書出が完了しました"_s);
+}
+
+void TFormDestinationList::PNGBtnCSVReadClick()
+{
+    if (busy_)
+        return;
+    if (!selectedList_) {
+        ShowMessage(this, u"対象のリストが選択されていません。"_s);
+        return;
+    }
+    if (!csvImport_ || openDialog_->exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = openDialog_->selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    csvImport_->ClearTable();
+    csvImport_->SetFileName(chosen.front());
+    // The rows are read anew for every import: no need to hold them after it.
+    const auto release = qScopeGuard([this] { csvImport_->ClearTable(); });
+    if (csvImport_->exec() != QDialog::Accepted)
+        return;
+    ImportCsvRows();
+}
+
+void TFormDestinationList::ImportCsvRows()
+{
+    const CsvImportTable &table = csvImport_->Table();
+    const CsvColumnMapping mapping = csvImport_->Mapping();
+    const std::size_t first = csvImport_->IgnoreFirstLine() ? 1 : 0;
+    // The rows to import only: a first line left out may be a header with
+    // empty cells.
+    if (FindEmptyCell(table, mapping.columns[0], first) ||
+        FindEmptyCell(table, mapping.columns[2], first)) {
+        ShowMessage(this,
+                    u"名前またはメールアドレスに空欄のデータが存在するためインポートできません"_s);
+        return;
+    }
+
+    // Until the list file holds them, the rows added can be taken back: the
+    // view never shows recipients that the file does not hold.
+    const int before = addressModel_->rowCount();
+    auto takeBack = qScopeGuard([this, before] {
+        std::vector<int> added;
+        for (int row = before; row < static_cast<int>(addressModel_->Recipients().size()); ++row)
+            added.push_back(row);
+        addressModel_->RemoveRows(std::move(added));
+    });
+    {
+        SetBusy(true, u" - インポート中 -"_s);
+        const auto done = qScopeGuard([this] { SetBusy(false); });
+        if (table.RowCount() > first)
+            addressModel_->Reserve(static_cast<std::size_t>(before) + table.RowCount() - first);
+        QElapsedTimer sinceShown;
+        sinceShown.start();
+        std::size_t imported = 0;
+        for (std::size_t row = first; row < table.RowCount(); ++row) {
+            addressModel_->AddUnshown() = MapCsvRow(table, row, mapping);
+            if (++imported % kCsvEventsEvery == 1) {
+                if (sinceShown.elapsed() >= kShowRowsEveryMs) {
+                    addressModel_->ShowAdded();
+                    sinceShown.restart();
+                }
+                QCoreApplication::processEvents();
+            }
+        }
+        addressModel_->ShowAdded();
+    }
+    SaveSelectedList();
+    takeBack.dismiss();
+    ShowMessage(this, u"CSV読込が完了しました"_s);
 }
 
 } // namespace vostrel

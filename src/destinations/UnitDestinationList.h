@@ -23,6 +23,7 @@ namespace vostrel {
 
 class TFormAddDestination;
 class TFormAddReceivers;
+class TFormCsvImport;
 
 // The recipients shown in the window, held as stored (Shift_JIS); texts are
 // converted only for the rows a view asks for.
@@ -78,6 +79,9 @@ public:
     // are deleted.
     bool Busy() const { return busy_; }
 
+    // The import dialog that the CSV import shows.
+    void SetCsvImport(TFormCsvImport *csvImport) { csvImport_ = csvImport; }
+
     // The file pickers of the CSV export and import.
     QFileDialog &OpenDialog() const { return *openDialog_; }
     QFileDialog &SaveDialog() const { return *saveDialog_; }
@@ -103,6 +107,8 @@ private:
     void PNGBtnEditAddressClick();
     void PNGBtnDeleteAddressClick();
     void PNGBtnCloseClick();
+    void PNGBtnCSVWriteClick();
+    void PNGBtnCSVReadClick();
 
     // Fills the list of lists anew under the chosen filter; no list selected.
     void RefreshLists();
@@ -110,6 +116,8 @@ private:
     void LoadSelectedList();
     // Writes the selected list's file from its row's marks and the view.
     void SaveSelectedList();
+    // Appends the rows of the import dialog's table to the view and saves.
+    void ImportCsvRows();
 
     void SetBusy(bool busy, const QString &titleSuffix = {});
     std::string SelectedListName() const;
@@ -118,6 +126,7 @@ private:
 
     TFormAddDestination &addDestination_;
     TFormAddReceivers &addReceivers_;
+    TFormCsvImport *csvImport_ = nullptr;
 
     QToolButton *PNGBtnAddList;
     QToolButton *PNGBtnEditList;
