@@ -28,7 +28,12 @@ void MailSendThread::run()
     sink.onSender = [this](const std::string &accountName) {
         Q_EMIT SenderChanged(SjisToQString(accountName));
     };
-    result_ = RunSend(job_, sink, stop_, options_);
+    try {
+        result_ = RunSend(job_, sink, stop_, options_);
+    } catch (...) {
+        // RunSend does not throw; the send button must never be left waiting.
+        result_.outcome = SendOutcome::Failed;
+    }
     outcome_.store(result_.outcome, std::memory_order_release);
     Q_EMIT RunEnded();
 }

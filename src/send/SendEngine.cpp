@@ -451,7 +451,7 @@ private:
             return WithReason("メールを作成できませんでした", e);
         }
         if (mail.recipients.empty())
-            return "宛先のアドレスが一つもないため、送信しませんでした";
+            return "宛先がないため送信できません";
         try {
             const DeliveryResult delivered =
                 options_.deliver

@@ -21,6 +21,16 @@ namespace fs = std::filesystem;
 const std::regex kStartTime(R"(\d{4}年\d{2}月\d{2}日\d{2}時\d{2}分\d{2}秒)");
 const std::regex kEndTime(R"(\d{4}年\d{2}月\d{2}日 \d{2}時\d{2}分\d{2}秒)");
 
+// Every field of a file through the field store itself, to its very end.
+std::vector<std::string> StoreFields(const fs::path &path)
+{
+    EncryptedFieldFile file = EncryptedFieldFile::OpenRead(path);
+    std::vector<std::string> fields;
+    while (!file.AtEnd())
+        fields.push_back(file.ReadField());
+    return fields;
+}
+
 class SendLogTest : public SendRunTest
 {
 protected:
@@ -106,7 +116,9 @@ TEST_F(SendLogTest, ARunWithTwoAccountsWritesTheSameFifteenFieldsButTheSender)
         EXPECT_TRUE(std::regex_match(SjisToUtf8(log.fields[5]), kEndTime)) << log.fields[5];
         EXPECT_GE(SjisToUtf8(log.fields[5]).substr(0, 17), start.substr(0, 17));
         // The file itself: exactly these fifteen fields, one after another.
-        EXPECT_EQ(RawFields(path), std::vector<std::string>(expected.begin(), expected.end()));
+        const std::vector<std::string> all(expected.begin(), expected.end());
+        EXPECT_EQ(RawFields(path), all);
+        EXPECT_EQ(StoreFields(path), all);
         EXPECT_FALSE(fs::exists(SendLogPictureFolder(account, result.startTime)));
     }
 }
@@ -123,6 +135,9 @@ TEST_F(SendLogTest, AStoppedRunRecordsWhatWasSentOfWhatWasPlanned)
     const RunSendResult result = Run(job);
     const std::vector<std::string> fields = RawFields(SendLogPath("A", result.startTime));
     ASSERT_EQ(fields.size(), 15u);
+    EXPECT_EQ(StoreFields(SendLogPath("A", result.startTime)), fields);
+    const SendLog log = ReadSendLog(SendLogPath("A", result.startTime));
+    EXPECT_EQ(std::vector<std::string>(log.fields.begin(), log.fields.end()), fields);
     EXPECT_EQ(fields[2], "2");
     EXPECT_EQ(fields[3], "10");
     EXPECT_EQ(fields[8], "p1@example.jp,p2@example.jp,p3@example.jp");
@@ -145,6 +160,8 @@ TEST_F(SendLogTest, AnHtmlRunKeepsCopiesOfItsPicturesNextToEveryLog)
         ASSERT_TRUE(fs::is_directory(folder));
         EXPECT_EQ(folder.parent_path().parent_path(),
                   SendLogPath(account, result.startTime).parent_path());
+        EXPECT_EQ(StoreFields(SendLogPath(account, result.startTime)).size(), 15u);
+        EXPECT_EQ(ReadSendLog(SendLogPath(account, result.startTime)).Body(), job.body);
         EXPECT_EQ(ReadBytes(folder / "image1.png"), "png-one");
         EXPECT_EQ(ReadBytes(folder / "image2.jpg"), "jpg-two");
         // A picture that is gone is not copied, and that is no failure.
