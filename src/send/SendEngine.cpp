@@ -211,7 +211,8 @@ void ReadListAddresses(const std::string &listName, const std::string &key,
         out.push_back(recipient.fields[2]);
 }
 
-// Reads a list file into the records; returns the main addresses read. On
+// Reads a list file into the records, and its addresses into addresses when
+// given. On
 // failure the recipients read before it stay in the records and in addresses.
 void ReadListRecords(const std::string &listName, const std::string &key, RecordStore &records,
                      std::vector<std::string> *addresses)

@@ -37,7 +37,11 @@ QString FailureText(const RunSendResult &result)
 RunSendResult RunWithProgress(const SendJob &job, TFormSendProgress &progress,
                               const RunSendOptions &options)
 {
-    runInProgress = true;
+    struct InProgress
+    {
+        InProgress() { runInProgress = true; }
+        ~InProgress() { runInProgress = false; }
+    } inProgress;
     progress.show();
     progress.SetRunning(true);
     MailSendThread thread(job, progress.StopFlag(), options);
@@ -55,7 +59,6 @@ RunSendResult RunWithProgress(const SendJob &job, TFormSendProgress &progress,
     thread.wait();
     progress.SetRunning(false);
     progress.close();
-    runInProgress = false;
     return thread.Result();
 }
 

@@ -267,6 +267,22 @@ TEST_F(StartSendTest, TheStopButtonEndsTheRunAfterTheMailInProgress)
     EXPECT_EQ(recorder.Mails().size(), 6u);
 }
 
+TEST_F(StartSendTest, ASecondSendDuringARunIsNotStarted)
+{
+    StartSendResult second = StartSendResult::Completed;
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        if (n == 1)
+            OnUiThread([&] { second = Send(Job({"three"})); });
+        return DeliveryResult{true, {}};
+    };
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(Job({"three"})), StartSendResult::Completed);
+    EXPECT_EQ(second, StartSendResult::NotStarted);
+    EXPECT_EQ(recorder.Mails().size(), 3u);
+    EXPECT_EQ(dialogs.Texts(), (QStringList{u"メールを送信します。よろしいですか？"_s,
+                                            u"メール送信が完了しました"_s}));
+}
+
 TEST_F(StartSendTest, AStopAfterTheLastMailStillCompletesTheSend)
 {
     SendJob job = Job({"three"});
