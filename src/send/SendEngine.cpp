@@ -212,8 +212,7 @@ void ReadListAddresses(const std::string &listName, const std::string &key,
 }
 
 // Reads a list file into the records, and its addresses into addresses when
-// given. On
-// failure the recipients read before it stay in the records and in addresses.
+// given. On failure the recipients read before it stay in both.
 void ReadListRecords(const std::string &listName, const std::string &key, RecordStore &records,
                      std::vector<std::string> *addresses)
 {
