@@ -1,5 +1,8 @@
 #include "app/VostrelApp.h"
 
+#include "compose/UnitMailMake.h"
+#include "compose/UnitMailMakeMsg_Close.h"
+#include "compose/UnitMailMakeMsg_Show.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/UnitCreatePass.h"
@@ -32,11 +35,14 @@ bool TVostrelApplication::notify(QObject *receiver, QEvent *event)
 
 TVostrelApp::TVostrelApp()
 {
-    // The main window first: its creation prepares the data folder.
+    // The main window first: its creation prepares the data folder. The
+    // others follow in the order of the program's window list, except that a
+    // window given to another at its creation comes just before it.
     FormMain = std::make_unique<TFormMain>();
     QWidget *main = FormMain.get();
     FormAddSender = std::make_unique<TFormAddSender>(main);
     FormSenderConfig = std::make_unique<TFormSenderConfig>(*FormAddSender, main);
+    FormMailMake = std::make_unique<TFormMailMake>(main);
     FormAddDestination = std::make_unique<TFormAddDestination>(main);
     FormAddReceivers = std::make_unique<TFormAddReceivers>(main);
     FormDestinationList =
@@ -45,13 +51,25 @@ TVostrelApp::TVostrelApp()
     FormConfig = std::make_unique<TFormConfig>(FormMain.get());
     FormLoginPass = std::make_unique<TFormLoginPass>(FormMain.get());
     FormCreatePass = std::make_unique<TFormCreatePass>(FormMain.get());
+    FormMailMakeMsg_Close = std::make_unique<TFormMailMakeMsg_Close>(main);
+    FormMailMakeMsg_Show = std::make_unique<TFormMailMakeMsg_Show>(main);
     FormConfigProgress = std::make_unique<TFormConfigProgress>(FormMain.get());
+
+    TFormMailMake::Links compose;
+    compose.picker = FormAddMailList.get();
+    compose.closeQuestion = FormMailMakeMsg_Close.get();
+    FormMailMake->SetLinks(std::move(compose));
 
     TFormMain::Links links;
     links.loginPass = FormLoginPass.get();
     links.createPass = FormCreatePass.get();
     links.config = FormConfig.get();
     links.configProgress = FormConfigProgress.get();
+    links.openCompose = [this] {
+        OpenComposeFromMain(*FormMailMakeMsg_Show, *FormMailMakeMsg_Close, *FormMailMake);
+    };
+    links.composeKeepsDraft = [this] { return FormMailMakeMsg_Close->KeepDraft(); };
+    links.resetCompose = [this] { FormMailMake->DiscardDraftFiles(); };
     links.openSenderConfig = [this] { FormSenderConfig->exec(); };
     links.openDestinationList = [this] { FormDestinationList->exec(); };
     FormMain->SetLinks(std::move(links));
@@ -62,6 +80,8 @@ TVostrelApp::~TVostrelApp()
 {
     // Dialogs are children of the main window: release them first.
     FormConfigProgress.reset();
+    FormMailMakeMsg_Show.reset();
+    FormMailMakeMsg_Close.reset();
     FormCreatePass.reset();
     FormLoginPass.reset();
     FormConfig.reset();
@@ -69,6 +89,7 @@ TVostrelApp::~TVostrelApp()
     FormDestinationList.reset();
     FormAddReceivers.reset();
     FormAddDestination.reset();
+    FormMailMake.reset();
     FormSenderConfig.reset();
     FormAddSender.reset();
     FormMain.reset();

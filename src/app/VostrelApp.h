@@ -19,6 +19,9 @@ class TFormDestinationList;
 class TFormAddDestination;
 class TFormAddReceivers;
 class TFormAddMailList;
+class TFormMailMake;
+class TFormMailMakeMsg_Close;
+class TFormMailMakeMsg_Show;
 
 // QApplication that reports an exception escaping an event handler instead
 // of ending the program.
@@ -50,6 +53,9 @@ public:
     TFormAddDestination &AddDestination() { return *FormAddDestination; }
     TFormAddReceivers &AddReceivers() { return *FormAddReceivers; }
     TFormAddMailList &AddMailList() { return *FormAddMailList; }
+    TFormMailMake &MailMake() { return *FormMailMake; }
+    TFormMailMakeMsg_Close &MailMakeMsgClose() { return *FormMailMakeMsg_Close; }
+    TFormMailMakeMsg_Show &MailMakeMsgShow() { return *FormMailMakeMsg_Show; }
 
 Q_SIGNALS:
     // The password step was cancelled.
@@ -59,6 +65,7 @@ private:
     std::unique_ptr<TFormMain> FormMain;
     std::unique_ptr<TFormAddSender> FormAddSender;
     std::unique_ptr<TFormSenderConfig> FormSenderConfig;
+    std::unique_ptr<TFormMailMake> FormMailMake;
     std::unique_ptr<TFormAddDestination> FormAddDestination;
     std::unique_ptr<TFormAddReceivers> FormAddReceivers;
     std::unique_ptr<TFormDestinationList> FormDestinationList;
@@ -66,6 +73,8 @@ private:
     std::unique_ptr<TFormConfig> FormConfig;
     std::unique_ptr<TFormLoginPass> FormLoginPass;
     std::unique_ptr<TFormCreatePass> FormCreatePass;
+    std::unique_ptr<TFormMailMakeMsg_Close> FormMailMakeMsg_Close;
+    std::unique_ptr<TFormMailMakeMsg_Show> FormMailMakeMsg_Show;
     std::unique_ptr<TFormConfigProgress> FormConfigProgress;
 };
 

@@ -4,6 +4,7 @@
 #include "core/DialogService.h"
 #include "history/UnitMain.h"
 
+#include <QIcon>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -15,6 +16,8 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     vostrel::TVostrelApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vostrel"));
+    // The same button pictures on every desktop.
+    QIcon::setThemeName(QStringLiteral("breeze"));
     vostrel::InstallDialogLogIfRequested();
 
     vostrel::SingleInstance once(QStringLiteral("HALVIK_VOSTREL_ONCE"));
