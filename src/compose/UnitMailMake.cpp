@@ -238,7 +238,7 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     SynMemo->setLexer(new QsciLexerHTML(SynMemo));
     SynMemo->setMarginType(0, QsciScintilla::NumberMargin);
     SynMemo->setMarginLineNumbers(0, true);
-    SynMemo->setMarginWidth(0, u"000000"_s);
+    SynMemo->setMarginWidth(0, u"00000"_s);
     auto *htmlLayout = new QVBoxLayout(TabSheetHtml);
     htmlLayout->setContentsMargins(0, 0, 0, 0);
     htmlLayout->addWidget(PanelHtmlTool);
@@ -316,12 +316,18 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     bottom->addWidget(PNGBtnMapLink);
     bottom->addWidget(PNGBtnSignature);
 
+    // Everything on one panel, which a send run disables.
+    PanelMain = new QWidget(this);
+    PanelMain->setObjectName(u"PanelMain"_s);
+    auto *panel = new QVBoxLayout(PanelMain);
+    panel->setContentsMargins(0, 0, 0, 0);
+    panel->addLayout(topBar);
+    panel->addLayout(names);
+    panel->addLayout(subject);
+    panel->addLayout(body, 1);
+    panel->addLayout(bottom);
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(topBar);
-    layout->addLayout(names);
-    layout->addLayout(subject);
-    layout->addLayout(body, 1);
-    layout->addLayout(bottom);
+    layout->addWidget(PanelMain);
     resize(960, 760);
 
     connect(PNGBtnMailSend, &QToolButton::clicked, this,
@@ -463,6 +469,8 @@ bool TFormMailMake::CloseCompose()
 
 void TFormMailMake::reject()
 {
+    if (sending_)
+        return; // the window closes when the run has ended
     bool mayClose = false;
     RunGuarded(this, [&] { mayClose = CloseCompose(); });
     if (mayClose)
@@ -682,7 +690,10 @@ void TFormMailMake::EnterPreview()
     previewRecipients_.clear();
     ComboBoxPreviewRecipient->clear();
     if (UsesMergeTags(source)) {
-        previewRecipients_ = PreviewRecipients(MainLists(Draft()));
+        MailDraft lists;
+        lists.toLists = to_;
+        lists.bccLists = bcc_;
+        previewRecipients_ = PreviewRecipients(MainLists(lists));
         ComboBoxPreviewRecipient->addItem(u"差込タグをそのまま表示"_s);
         for (const PreviewRecipient &entry : previewRecipients_) {
             ComboBoxPreviewRecipient->addItem(SjisToQString(entry.listName) + u": "_s +

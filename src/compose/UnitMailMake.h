@@ -138,12 +138,14 @@ private:
     ComposePage shownPage_ = ComposePage::Text;
     bool changingPageBack_ = false;
     bool loadingHtml_ = false;
+    bool sending_ = false; // a send run is in progress
     TextEncoding htmlEncoding_ = TextEncoding::Utf16LE;
 
     std::string senders_, to_, cc_, bcc_, attachments_; // Shift_JIS, comma-joined
     std::vector<std::string> inlinePictures_;
     std::vector<PreviewRecipient> previewRecipients_;
 
+    QWidget *PanelMain;
     QToolButton *PNGBtnMailSend;
     QToolButton *PNGBtnTextRead;
     QToolButton *PNGBtnTextWrite;
