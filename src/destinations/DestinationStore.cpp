@@ -264,32 +264,40 @@ void SaveDestinationList(std::string_view name, const SendType &sendType,
 void AppendRecipients(std::string_view name, const std::vector<std::string> &fields,
                       const std::string &key)
 {
-    const fs::path path = DestinationListPath(name);
-    std::array<std::string, 3> flagTexts;
-    std::vector<Recipient> recipients;
-    {
-        DestinationListReader reader(path, key);
-        flagTexts = reader.FlagTexts();
-        Recipient recipient;
-        while (reader.Next(recipient))
-            recipients.push_back(std::move(recipient));
-    }
-    for (std::size_t offset = 0; offset < fields.size(); offset += Recipient::kFieldCount) {
-        Recipient recipient;
-        for (int i = 0; i < Recipient::kFieldCount; ++i) {
-            const std::size_t at = offset + static_cast<std::size_t>(i);
-            if (at < fields.size())
-                recipient.fields[static_cast<std::size_t>(i)] = fields[at];
-        }
-        recipients.push_back(std::move(recipient));
-    }
+    const std::size_t groups =
+        (fields.size() + Recipient::kFieldCount - 1) / Recipient::kFieldCount;
+    AppendRecipients(
+        name, groups,
+        [&fields](std::size_t group) {
+            Recipient recipient;
+            const std::size_t offset = group * Recipient::kFieldCount;
+            for (int i = 0; i < Recipient::kFieldCount; ++i) {
+                const std::size_t at = offset + static_cast<std::size_t>(i);
+                if (at < fields.size())
+                    recipient.fields[static_cast<std::size_t>(i)] = fields[at];
+            }
+            return recipient;
+        },
+        key);
+}
 
+void AppendRecipients(std::string_view name, std::size_t count,
+                      const std::function<Recipient(std::size_t)> &recipientAt,
+                      const std::string &key)
+{
+    const fs::path path = DestinationListPath(name);
+    DestinationListReader reader(path, key);
+    // The new file replaces the old one only when it is complete, so a file
+    // that cannot be read to its end is left as it is.
     EncryptedFieldFile file = EncryptedFieldFile::Create(path, key);
-    for (const std::string &flag : flagTexts)
+    for (const std::string &flag : reader.FlagTexts())
         file.WriteField(flag);
-    file.WriteField(std::to_string(recipients.size()));
-    for (const Recipient &recipient : recipients)
+    file.WriteField(std::to_string(static_cast<unsigned long long>(reader.Count()) + count));
+    Recipient recipient;
+    while (reader.Next(recipient))
         WriteRecipient(file, recipient);
+    for (std::size_t i = 0; i < count; ++i)
+        WriteRecipient(file, recipientAt(i));
     file.Commit();
 }
 

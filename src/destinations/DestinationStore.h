@@ -142,6 +142,12 @@ void SaveDestinationList(std::string_view name, const SendType &sendType,
 // Nothing is written when the existing file cannot be read whole.
 void AppendRecipients(std::string_view name, const std::vector<std::string> &fields,
                       const std::string &key = CurrentKey());
+// The same with the new recipients handed over one at a time: recipientAt(i)
+// for i = 0 .. count - 1, in that order. The recipients already in the file
+// are copied through as they are read, so memory does not grow with the list.
+void AppendRecipients(std::string_view name, std::size_t count,
+                      const std::function<Recipient(std::size_t)> &recipientAt,
+                      const std::string &key = CurrentKey());
 
 // Renames the list file; false when that fails (an existing file of the new
 // name is never replaced).

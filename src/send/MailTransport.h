@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -64,6 +65,24 @@ public:
 
 // POSIX sockets and OpenSSL 3.
 Transport &RealTransport();
+
+// "host:port" of a server for messages (UTF-8; an IPv6 address in brackets).
+// host is the account's Shift_JIS text.
+std::string PeerName(const std::string &host, int port);
+
+// The texts of transport failures (UTF-8), one wording for every Transport so
+// that a reason reads the same whichever one produced it. Each starts with
+// the peer ("smtp.example.jp:587: ").
+namespace wire_text {
+std::string ConnectFailed(std::string_view peer, std::string_view why);
+std::string TimedOut(std::string_view peer, int ms);
+std::string Closed(std::string_view peer);
+std::string CertificateRejected(std::string_view peer, std::string_view why);
+std::string TlsFailed(std::string_view peer, std::string_view why);
+} // namespace wire_text
+
+// The port of an account text: decimal digits only, 1..65535.
+std::optional<int> ParsePort(std::string_view text);
 
 // One mail ready for the wire. Texts are the bytes that go out.
 struct OutgoingMail

@@ -1,0 +1,274 @@
+// Send run figures against Postfix's smtp-sink on 127.0.0.1:
+//  1. throughput of RunSend (individual sending, no pause, one connection per
+//     mail, 2 KB bodies) next to smtp-source -s 1 sending the same number of
+//     2 KB messages to the same sink, one connection per message;
+//  2. an individual run to a list of 100,000 recipients, once against the
+//     sink and once against a sink that refuses every RCPT TO (so every
+//     recipient ends up in the failure list): total time and peak resident
+//     memory of the process that ran it.
+// Prints figures only. Needs /usr/sbin/smtp-sink and smtp-source (postfix);
+// as root smtp-sink runs with -u nobody.
+#include "core/AppState.h"
+#include "core/DataFolder.h"
+#include "core/FieldStore.h"
+#include "core/SjisCodec.h"
+#include "destinations/DestinationStore.h"
+#include "send/SendEngine.h"
+#include "senders/SenderAccount.h"
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+using namespace vostrel;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kThroughputMails = 2000;
+constexpr int kThroughputRuns = 3;
+constexpr int kBodyBytes = 2048;
+constexpr std::size_t kBigList = 100000;
+
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+int FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+bool Listening(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+pid_t Spawn(const std::vector<std::string> &args, bool quiet)
+{
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// smtp-sink on a free port; extra options such as "-f", "RCPT".
+class Sink
+{
+public:
+    explicit Sink(std::vector<std::string> extra = {})
+        : port_(FreePort())
+    {
+        std::vector<std::string> args = {"/usr/sbin/smtp-sink"};
+        if (::geteuid() == 0) {
+            args.push_back("-u");
+            args.push_back("nobody");
+        }
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back("127.0.0.1:" + std::to_string(port_));
+        args.push_back("256");
+        pid_ = Spawn(args, true);
+        for (int i = 0; i < 500 && !Listening(port_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (pid_ < 0 || !Listening(port_)) {
+            std::fprintf(stderr, "smtp-sink did not start\n");
+            std::exit(1);
+        }
+    }
+    ~Sink()
+    {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    int Port() const { return port_; }
+
+private:
+    int port_;
+    pid_t pid_ = -1;
+};
+
+void WriteAccount(int port)
+{
+    SenderAccount account;
+    account.ConfName = "bench";
+    account.SMTPAddress = "127.0.0.1";
+    account.SMTPPort = std::to_string(port);
+    account.FromAddress = "bench@example.jp";
+    account.SenderName = Sjis("送信 太郎");
+    WriteSenderAccount(SenderAccountPath("bench"), account);
+}
+
+// A list file written recipient by recipient, so that making it costs no
+// memory in this process.
+void WriteList(const std::string &name, std::size_t count)
+{
+    EncryptedFieldFile file = EncryptedFieldFile::Create(ReceiversFolder() / (name + ".vsl"));
+    for (const char *flag : {"-1", "0", "0"})
+        file.WriteField(flag);
+    file.WriteField(std::to_string(count));
+    const std::string honorific = Sjis("様");
+    const std::string company = Sjis("株式会社サンプル");
+    const std::string family = Sjis("山田 太郎");
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string n = std::to_string(i);
+        file.WriteField(family + n);
+        file.WriteField(honorific);
+        file.WriteField("user" + n + "@example.co.jp");
+        for (int m = 1; m <= 10; ++m)
+            file.WriteField(m == 1 ? company + n : "merge" + std::to_string(m) + "-" + n);
+    }
+    file.Commit();
+}
+
+SendJob Job(const std::string &list)
+{
+    SendJob job;
+    job.senderNames = {"bench"};
+    job.toLists = {list};
+    job.sendIndividually = true;
+    job.intervalMs = 0;
+    job.subject = Sjis("ご案内 <#-送信先名-><#-敬称->");
+    // About 2 KB of body, like smtp-source -l 2048.
+    std::string body = Sjis("<#-送信先名-><#-敬称->\r\n<#-差込１->\r\n");
+    const std::string line = Sjis("いつもお世話になっております。本日はご案内です。") + "\r\n";
+    while (body.size() < kBodyBytes)
+        body += line;
+    job.body = body;
+    return job;
+}
+
+RunSendResult Run(const SendJob &job)
+{
+    std::atomic<bool> stop{false};
+    return RunSend(job, {}, stop);
+}
+
+void Throughput()
+{
+    const Sink sink;
+    WriteAccount(sink.Port());
+    WriteList("rate", kThroughputMails);
+    const SendJob job = Job("rate");
+    std::vector<double> ours, theirs;
+    for (int run = 0; run < kThroughputRuns; ++run) {
+        const Clock::time_point a = Clock::now();
+        const RunSendResult result = Run(job);
+        ours.push_back(kThroughputMails / Seconds(Clock::now() - a));
+        if (result.sentCount != kThroughputMails)
+            std::fprintf(stderr, "only %lld sent: %s\n", result.sentCount,
+                         result.firstFailure.c_str());
+
+        const Clock::time_point b = Clock::now();
+        const pid_t source =
+            Spawn({"/usr/sbin/smtp-source", "-s", "1", "-m", std::to_string(kThroughputMails), "-l",
+                   std::to_string(kBodyBytes), "-f", "bench@example.jp", "-t", "user@example.co.jp",
+                   "127.0.0.1:" + std::to_string(sink.Port())},
+                  true);
+        int status = 0;
+        ::waitpid(source, &status, 0);
+        theirs.push_back(kThroughputMails / Seconds(Clock::now() - b));
+    }
+    std::sort(ours.begin(), ours.end());
+    std::sort(theirs.begin(), theirs.end());
+    const double ourMedian = ours[ours.size() / 2];
+    const double theirMedian = theirs[theirs.size() / 2];
+    std::printf("throughput, %d mails of ~%d bytes, interval 0, one connection each (%d runs)\n",
+                kThroughputMails, kBodyBytes, kThroughputRuns);
+    std::printf("  RunSend -> smtp-sink        median %7.1f mails/s  (best %7.1f)\n", ourMedian,
+                ours.back());
+    std::printf("  smtp-source -s 1 -> sink    median %7.1f mails/s  (best %7.1f)\n", theirMedian,
+                theirs.back());
+    std::printf("  ratio RunSend / smtp-source %.2f\n", ourMedian / theirMedian);
+}
+
+// Runs an individual send to the big list in a child process; prints the
+// child's time and peak resident memory.
+void BigRun(const char *what, std::vector<std::string> sinkOptions)
+{
+    std::fflush(stdout);
+    const Sink sink(std::move(sinkOptions));
+    WriteAccount(sink.Port());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const Clock::time_point a = Clock::now();
+        const RunSendResult result = Run(Job("big"));
+        const double seconds = Seconds(Clock::now() - a);
+        std::printf("%s: %zu recipients, %lld sent, %zu failed, failure list %s\n", what, kBigList,
+                    result.sentCount, result.failures.size(),
+                    result.failedListName.empty() ? "none" : "stored");
+        std::printf("  total %.1f s (%.0f mails/s)\n", seconds,
+                    static_cast<double>(kBigList) / seconds);
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
+    std::printf("  peak RSS %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+}
+
+} // namespace
+
+int main()
+{
+    QTemporaryDir temp;
+    ::setenv("XDG_DATA_HOME", (temp.path().toStdString() + "/xdg").c_str(), 1);
+    SetDataFolder(DefaultDataFolder());
+    std::filesystem::create_directories(DataFolder());
+    PrepareDataFolder(DataFolder());
+    SetCurrentKey(std::string(DefaultKey));
+
+    Throughput();
+
+    const Clock::time_point a = Clock::now();
+    WriteList("big", kBigList);
+    std::printf("list of %zu recipients written in %.1f s\n", kBigList, Seconds(Clock::now() - a));
+    BigRun("individual run, every mail accepted", {});
+    BigRun("individual run, every RCPT TO refused", {"-f", "RCPT"});
+    return 0;
+}

@@ -1,0 +1,41 @@
+#include "send/MailSendThread.h"
+
+#include "core/SjisCodec.h"
+
+namespace vostrel {
+
+MailSendThread::MailSendThread(SendJob job, const std::atomic<bool> &stop, RunSendOptions options,
+                               QObject *parent)
+    : QThread(parent)
+    , job_(std::move(job))
+    , stop_(stop)
+    , options_(std::move(options))
+{
+    setObjectName(QStringLiteral("MailSendThread"));
+}
+
+MailSendThread::~MailSendThread()
+{
+    wait();
+}
+
+void MailSendThread::run()
+{
+    SendProgressSink sink;
+    sink.onPosition = [this](long long position, long long total) {
+        Q_EMIT PositionChanged(position, total);
+    };
+    sink.onSender = [this](const std::string &accountName) {
+        Q_EMIT SenderChanged(SjisToQString(accountName));
+    };
+    try {
+        result_ = RunSend(job_, sink, stop_, options_);
+    } catch (...) {
+        // RunSend does not throw; the send button must never be left waiting.
+        result_.outcome = SendOutcome::Failed;
+    }
+    outcome_.store(result_.outcome, std::memory_order_release);
+    Q_EMIT RunEnded();
+}
+
+} // namespace vostrel

@@ -1,0 +1,499 @@
+// The dialogues of one mail: POP3 log-in before SMTP, then SMTP with
+// STARTTLS, AUTH LOGIN or PLAIN, the envelope and the data.
+#include "send/MailTransport.h"
+
+#include "core/SjisCodec.h"
+#include "send/PzConv.h"
+
+#include <cctype>
+#include <unistd.h>
+
+namespace vostrel {
+
+std::string DotStuff(std::string_view data)
+{
+    std::string out;
+    out.reserve(data.size() + data.size() / 64 + 8);
+    bool lineStart = true;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const char c = data[i];
+        if (c == '\r' || c == '\n') {
+            // CR LF, and a CR or LF standing alone, all end a line as CR LF:
+            // what the server takes for a line is what was stuffed.
+            if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
+                ++i;
+            out += "\r\n";
+            lineStart = true;
+            continue;
+        }
+        if (lineStart && c == '.')
+            out += '.';
+        out += c;
+        lineStart = false;
+    }
+    if (!lineStart)
+        out += "\r\n";
+    out += ".\r\n";
+    return out;
+}
+
+namespace {
+
+// A mail that cannot go: the reason for the user (UTF-8). broken: the
+// connection can carry nothing more (a transport failure or a reply that
+// makes no sense), so there is no point in a polite QUIT.
+struct MailFailure
+{
+    std::string reason;
+    bool broken = false;
+};
+
+// A reply line as the user may read it: cut to a sensible length, bytes
+// that are neither printable ASCII nor UTF-8 shown as "?".
+std::string ServerText(std::string_view line)
+{
+    constexpr std::size_t kMax = 300;
+    std::string out;
+    for (std::size_t i = 0; i < line.size() && out.size() < kMax;) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        if (c >= 0xF5)
+            length = 0;
+        bool valid = length > 0 && i + length <= line.size();
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(line[i + k]) & 0xC0) == 0x80;
+        if (valid) {
+            out.append(line.substr(i, length));
+            i += length;
+        } else {
+            out += '?';
+            ++i;
+        }
+    }
+    return out;
+}
+
+// A value of the account or the mail as shown in a reason: UTF-8, with line
+// breaks made visible.
+std::string ShownValue(std::string_view sjis)
+{
+    std::string visible;
+    for (char c : sjis) {
+        if (c == '\r')
+            visible += "\\r";
+        else if (c == '\n')
+            visible += "\\n";
+        else if (c == '\0')
+            visible += "\\0";
+        else
+            visible += c;
+    }
+    return SjisToUtf8(visible);
+}
+
+bool HasLineBreak(std::string_view value)
+{
+    return value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+constexpr std::string_view kUnusable = "に使えない文字 (改行など) が含まれているため送信できません";
+
+// A value that goes into a command line, shown in the reason.
+void CheckShown(std::string_view what, std::string_view value)
+{
+    if (HasLineBreak(value))
+        throw MailFailure{std::string(what) + "「" + ShownValue(value) + "」" +
+                          std::string(kUnusable)};
+}
+
+// A secret that goes into a command line: never shown.
+void CheckSecret(std::string_view what, std::string_view value)
+{
+    if (HasLineBreak(value))
+        throw MailFailure{std::string(what) + std::string(kUnusable)};
+}
+
+int CheckPort(std::string_view what, std::string_view text)
+{
+    if (const auto port = ParsePort(text))
+        return *port;
+    throw MailFailure{std::string(what) + "「" + ShownValue(text) +
+                      "」が正しくありません (1～65535 の半角数字で指定してください)"};
+}
+
+void CheckHost(std::string_view what, std::string_view host)
+{
+    if (host.empty())
+        throw MailFailure{std::string(what) + "が設定されていません"};
+    CheckShown(what, host);
+}
+
+// The name this machine gives itself in EHLO and HELO: the host name when it
+// is a usable domain name, otherwise "localhost".
+std::string LocalHostName()
+{
+    char buffer[256] = {};
+    if (::gethostname(buffer, sizeof buffer - 1) != 0)
+        return "localhost";
+    const std::string name(buffer);
+    if (name.empty())
+        return "localhost";
+    for (unsigned char c : name)
+        if (!std::isalnum(c) && c != '-' && c != '.')
+            return "localhost";
+    return name;
+}
+
+std::string Base64(std::string_view bytes)
+{
+    return TPzConv::Base64Encode(bytes);
+}
+
+// Closes the connection however the dialogue ends.
+class Closer
+{
+public:
+    explicit Closer(Connection &connection)
+        : connection_(connection)
+    {}
+    ~Closer() { connection_.Close(); }
+    Closer(const Closer &) = delete;
+    Closer &operator=(const Closer &) = delete;
+
+private:
+    Connection &connection_;
+};
+
+// "<peer>: <what> (<step>)" for a transport failure in the middle of a step.
+[[noreturn]] void FailDuring(const TransportError &error, std::string_view step)
+{
+    throw MailFailure{std::string(error.what()) + " (" + std::string(step) + ")", true};
+}
+
+// "<what> に失敗しました", the space only after a Latin word or command.
+std::string FailedText(std::string_view what)
+{
+    const bool latin = !what.empty() && static_cast<unsigned char>(what.back()) < 0x80;
+    return std::string(what) + (latin ? " " : "") + "に失敗しました";
+}
+
+// ---- SMTP ---------------------------------------------------------------
+
+struct SmtpReply
+{
+    int code = 0;
+    std::vector<std::string> lines; // whole lines, code included
+
+    bool Is(int expected) const { return code == expected; }
+    bool Positive() const { return code >= 200 && code < 400; }
+    // The reply for the user: the code once, then every line's text.
+    std::string Text() const
+    {
+        std::string text = std::to_string(code);
+        for (const auto &line : lines)
+            if (line.size() > 4)
+                text += " " + ServerText(std::string_view(line).substr(4));
+        return text;
+    }
+};
+
+class SmtpDialogue
+{
+public:
+    explicit SmtpDialogue(Connection &connection)
+        : connection_(connection)
+        , peer_(connection.Peer())
+    {}
+
+    SmtpReply Read(std::string_view step)
+    {
+        constexpr std::size_t kMaxLines = 1000;
+        SmtpReply reply;
+        try {
+            for (;;) {
+                std::string line = connection_.ReadLine();
+                const bool wellFormed = line.size() >= 3 && std::isdigit((unsigned char)line[0]) &&
+                                        std::isdigit((unsigned char)line[1]) &&
+                                        std::isdigit((unsigned char)line[2]) &&
+                                        (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+                if (!wellFormed)
+                    throw MailFailure{peer_ + ": サーバーの応答が正しくありません: " +
+                                          ServerText(line) + " (" + std::string(step) + ")",
+                                      true};
+                reply.lines.push_back(std::move(line));
+                const std::string &last = reply.lines.back();
+                if (last.size() == 3 || last[3] == ' ') {
+                    reply.code = std::stoi(last.substr(0, 3));
+                    return reply;
+                }
+                if (reply.lines.size() > kMaxLines)
+                    throw MailFailure{
+                        peer_ + ": サーバーの応答が長すぎます (" + std::string(step) + ")", true};
+            }
+        } catch (const TransportError &error) {
+            FailDuring(error, step);
+        }
+    }
+
+    void Send(std::string_view bytes, std::string_view step)
+    {
+        try {
+            connection_.Write(bytes);
+        } catch (const TransportError &error) {
+            FailDuring(error, step);
+        }
+    }
+
+    // Sends one command line and reads its reply.
+    SmtpReply Command(const std::string &line, std::string_view step)
+    {
+        Send(line + "\r\n", step);
+        return Read(step);
+    }
+
+    // Fails the mail unless the reply has the expected code:
+    // "<peer>: <phrase>: <the server's reply>".
+    void Expect(const SmtpReply &reply, int expected, std::string_view phrase)
+    {
+        if (!reply.Is(expected))
+            throw MailFailure{peer_ + ": " + std::string(phrase) + ": " + reply.Text()};
+    }
+
+    // After a refusal the server still listens: say goodbye. Errors here do
+    // not matter any more.
+    void QuitQuietly() noexcept
+    {
+        try {
+            connection_.Write("QUIT\r\n");
+            Read("QUIT");
+        } catch (...) {
+        }
+    }
+
+    const std::string &Peer() const { return peer_; }
+    Connection &Wire() { return connection_; }
+
+private:
+    Connection &connection_;
+    std::string peer_;
+};
+
+struct Extensions
+{
+    bool startTls = false;
+    std::vector<std::string> auth; // upper case
+
+    bool Offers(std::string_view mechanism) const
+    {
+        for (const auto &m : auth)
+            if (m == mechanism)
+                return true;
+        return false;
+    }
+};
+
+std::string Upper(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The service extensions an EHLO reply announces (every line after the first).
+Extensions ParseEhlo(const SmtpReply &reply)
+{
+    Extensions ext;
+    for (std::size_t i = 1; i < reply.lines.size(); ++i) {
+        const std::string text = Upper(reply.lines[i].size() > 4 ? reply.lines[i].substr(4) : "");
+        std::vector<std::string> words;
+        std::size_t pos = 0;
+        while (pos < text.size()) {
+            const auto start = text.find_first_not_of(' ', pos);
+            if (start == std::string::npos)
+                break;
+            const auto end = text.find(' ', start);
+            words.push_back(text.substr(start, end - start));
+            pos = end == std::string::npos ? text.size() : end;
+        }
+        if (words.empty())
+            continue;
+        if (words[0] == "STARTTLS") {
+            ext.startTls = true;
+        } else if (words[0] == "AUTH" || words[0].starts_with("AUTH=")) {
+            if (words[0].size() > 5)
+                ext.auth.push_back(words[0].substr(5)); // the old "AUTH=LOGIN" form
+            ext.auth.insert(ext.auth.end(), words.begin() + 1, words.end());
+        }
+    }
+    return ext;
+}
+
+// EHLO, or HELO when the server refuses EHLO. Extensions are known only
+// after EHLO.
+Extensions Hello(SmtpDialogue &smtp, const std::string &name)
+{
+    const SmtpReply ehlo = smtp.Command("EHLO " + name, "EHLO");
+    if (ehlo.Is(250))
+        return ParseEhlo(ehlo);
+    if (ehlo.code < 500)
+        smtp.Expect(ehlo, 250, FailedText("EHLO"));
+    smtp.Expect(smtp.Command("HELO " + name, "HELO"), 250, FailedText("HELO"));
+    return {};
+}
+
+void Authenticate(SmtpDialogue &smtp, const Extensions &ext, const SenderAccount &account)
+{
+    if (ext.Offers("LOGIN")) {
+        constexpr std::string_view what = "SMTP認証 (AUTH LOGIN)";
+        // The challenges' texts differ between servers ("Username:",
+        // "User Name\0"); only their code counts.
+        const std::string failed = FailedText(what);
+        smtp.Expect(smtp.Command("AUTH LOGIN", what), 334, failed);
+        smtp.Expect(smtp.Command(Base64(account.SMTPAccount), what), 334, failed);
+        smtp.Expect(smtp.Command(Base64(account.SMTPPass), what), 235, failed);
+        return;
+    }
+    if (ext.Offers("PLAIN")) {
+        constexpr std::string_view what = "SMTP認証 (AUTH PLAIN)";
+        std::string credentials;
+        credentials += '\0';
+        credentials += account.SMTPAccount;
+        credentials += '\0';
+        credentials += account.SMTPPass;
+        smtp.Expect(smtp.Command("AUTH PLAIN " + Base64(credentials), what), 235, FailedText(what));
+        return;
+    }
+    throw MailFailure{smtp.Peer() + ": SMTP認証を行う設定ですが、サーバーが AUTH LOGIN にも AUTH "
+                                    "PLAIN にも対応していないため送信できません"};
+}
+
+void SendSmtp(Transport &transport, const SenderAccount &account, int port,
+              const OutgoingMail &mail, const TransportTimeouts &timeouts)
+{
+    auto connection = transport.Connect(account.SMTPAddress, port, account.SMTPSSL, timeouts);
+    Closer closer(*connection);
+    SmtpDialogue smtp(*connection);
+    try {
+        smtp.Expect(smtp.Read("接続時の応答"), 220, "サーバーが接続を受け付けませんでした");
+        const std::string name = LocalHostName();
+        Extensions ext = Hello(smtp, name);
+        if (!account.SMTPSSL && ext.startTls) {
+            smtp.Expect(smtp.Command("STARTTLS", "STARTTLS"), 220, FailedText("STARTTLS"));
+            try {
+                connection->StartTls();
+            } catch (const TransportError &error) {
+                FailDuring(error, "STARTTLS");
+            }
+            const SmtpReply again = smtp.Command("EHLO " + name, "EHLO");
+            smtp.Expect(again, 250, FailedText("EHLO"));
+            ext = ParseEhlo(again);
+        }
+        if (account.SMTPAuth)
+            Authenticate(smtp, ext, account);
+        const std::string from = "MAIL FROM:<" + mail.envelopeFrom + ">";
+        const std::string shownFrom = ShownValue(from);
+        smtp.Expect(smtp.Command(from, shownFrom), 250, FailedText(shownFrom));
+        for (const auto &recipient : mail.recipients) {
+            const std::string rcpt = "RCPT TO:<" + recipient + ">";
+            const std::string shown = ShownValue(rcpt);
+            const SmtpReply reply = smtp.Command(rcpt, shown);
+            if (reply.code != 250 && reply.code != 251) // 251: will forward
+                smtp.Expect(reply, 250, FailedText(shown));
+        }
+        smtp.Expect(smtp.Command("DATA", "DATA"), 354, FailedText("DATA"));
+        smtp.Send(DotStuff(mail.data), "メール本文の送信");
+        smtp.Expect(smtp.Read("メール本文の送信"), 250, FailedText("メール本文の送信"));
+    } catch (const MailFailure &failure) {
+        if (!failure.broken)
+            smtp.QuitQuietly();
+        throw;
+    }
+    smtp.QuitQuietly();
+}
+
+// ---- POP3 ---------------------------------------------------------------
+
+void PopBeforeSmtp(Transport &transport, const SenderAccount &account, int port,
+                   const TransportTimeouts &timeouts)
+{
+    auto connection = transport.Connect(account.POPAddress, port, account.POPSSL, timeouts);
+    Closer closer(*connection);
+    const std::string peer = connection->Peer();
+    // Reads one reply of a step; "+OK" goes on, "-ERR" fails the mail with
+    // "<peer>: <phrase>: -ERR ...", anything else is not POP3.
+    auto expectOk = [&](std::string_view step, std::string_view phrase) {
+        std::string line;
+        try {
+            line = connection->ReadLine();
+        } catch (const TransportError &error) {
+            FailDuring(error, step);
+        }
+        if (line.starts_with("+OK"))
+            return;
+        if (line.starts_with("-ERR"))
+            throw MailFailure{peer + ": " + std::string(phrase) + ": " + ServerText(line)};
+        throw MailFailure{peer + ": POP3 サーバーの応答が正しくありません: " + ServerText(line) +
+                          " (" + std::string(step) + ")"};
+    };
+    auto command = [&](const std::string &line, const std::string &verb) {
+        const std::string step = "POP3 の " + verb;
+        try {
+            connection->Write(line + "\r\n");
+        } catch (const TransportError &error) {
+            FailDuring(error, step);
+        }
+        expectOk(step, FailedText(step));
+    };
+    expectOk("POP3 の接続時の応答", "POP3 サーバーが接続を受け付けませんでした");
+    command("USER " + account.POPAccount, "USER");
+    command("PASS " + account.POPPass, "PASS");
+    command("QUIT", "QUIT");
+}
+
+} // namespace
+
+DeliveryResult DeliverMail(Transport &transport, const SenderAccount &account,
+                           const OutgoingMail &mail, const TransportTimeouts &timeouts)
+{
+    try {
+        // Everything is checked before the first connection.
+        const int smtpPort = CheckPort("SMTPポート番号", account.SMTPPort);
+        CheckHost("SMTPサーバーのアドレス", account.SMTPAddress);
+        int popPort = 0;
+        if (account.UsePOP) {
+            popPort = CheckPort("POP3ポート番号", account.POPPort);
+            CheckHost("POP3サーバーのアドレス", account.POPAddress);
+            CheckShown("POP3のアカウント", account.POPAccount);
+            CheckSecret("POP3のパスワード", account.POPPass);
+        }
+        if (account.SMTPAuth) {
+            CheckShown("SMTPのアカウント", account.SMTPAccount);
+            CheckSecret("SMTPのパスワード", account.SMTPPass);
+        }
+        CheckShown("送信元メールアドレス", mail.envelopeFrom);
+        if (mail.recipients.empty())
+            throw MailFailure{"宛先がないため送信できません"};
+        for (const auto &recipient : mail.recipients)
+            CheckShown("宛先メールアドレス", recipient);
+
+        if (account.UsePOP)
+            PopBeforeSmtp(transport, account, popPort, timeouts);
+        SendSmtp(transport, account, smtpPort, mail, timeouts);
+        return {true, {}};
+    } catch (const MailFailure &failure) {
+        return {false, failure.reason};
+    } catch (const std::exception &error) {
+        // TransportError from a connect (it names the server), or anything
+        // unexpected.
+        return {false, error.what()};
+    } catch (...) {
+        return {false, "送信中に不明なエラーが発生しました"};
+    }
+}
+
+} // namespace vostrel

@@ -1,0 +1,123 @@
+#include "send/StartSend.h"
+
+#include "core/AppState.h"
+#include "core/DataFolder.h"
+#include "core/DialogService.h"
+#include "send/MailSendThread.h"
+#include "send/UnitSendProgress.h"
+
+#include <QEventLoop>
+#include <algorithm>
+#include <filesystem>
+
+namespace vostrel {
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString kFailed =
+    u"メール送信に失敗したため、中断しました。送信元の接続設定を再度ご確認ください"_s;
+
+// Set while a run is on: there is one run at a time.
+bool runInProgress = false;
+
+QString FailureText(const RunSendResult &result)
+{
+    QString text = kFailed;
+    if (result.outcome == SendOutcome::FailedListStored)
+        text += u"\r\n\r\n※失敗した宛先を送信リストに追加しました"_s;
+    if (!result.firstFailure.empty())
+        text += u"\r\n"_s + QString::fromStdString(result.firstFailure);
+    return text;
+}
+
+// Shows the progress window, runs the job on MailSendThread and processes
+// window events until the outcome is no longer Running.
+RunSendResult RunWithProgress(const SendJob &job, TFormSendProgress &progress,
+                              const RunSendOptions &options)
+{
+    struct InProgress
+    {
+        InProgress() { runInProgress = true; }
+        ~InProgress() { runInProgress = false; }
+    } inProgress;
+    progress.show();
+    progress.SetRunning(true);
+    MailSendThread thread(job, progress.StopFlag(), options);
+    QObject::connect(&thread, &MailSendThread::PositionChanged, &progress,
+                     &TFormSendProgress::ShowPosition, Qt::QueuedConnection);
+    QObject::connect(&thread, &MailSendThread::SenderChanged, &progress,
+                     &TFormSendProgress::ShowSender, Qt::QueuedConnection);
+    QEventLoop loop;
+    QObject::connect(&thread, &MailSendThread::RunEnded, &loop, &QEventLoop::quit,
+                     Qt::QueuedConnection);
+    thread.start();
+    // The loop sleeps until an event arrives; the end of the run is one.
+    while (thread.Outcome() == SendOutcome::Running)
+        loop.exec();
+    thread.wait();
+    progress.SetRunning(false);
+    progress.close();
+    return thread.Result();
+}
+
+} // namespace
+
+StartSendResult StartSend(SendJob job, TFormSendProgress &progress, const ComposeSendLink &link,
+                          const RunSendOptions &options)
+{
+    QWidget *parent = link.window;
+    if (runInProgress)
+        return StartSendResult::NotStarted;
+    if (job.senderNames.empty()) {
+        ShowMessage(parent, u"送信元を選択してください"_s);
+        return StartSendResult::NotStarted;
+    }
+    if (job.toLists.empty() && job.bccLists.empty()) {
+        ShowMessage(parent, u"宛先、又はBCCが選択されていません"_s);
+        return StartSendResult::NotStarted;
+    }
+    if (job.body.empty()) {
+        ShowMessage(parent, u"文章を入力してください"_s);
+        return StartSendResult::NotStarted;
+    }
+    if (job.toLists.empty()) {
+        if (!AskYesNo(parent, u"BCCメールを送信します。よろしいですか？\r\n"
+                              u"※BCCの「１通目のみ送信」を解除して送信します"_s))
+            return StartSendResult::NotStarted;
+        job.bccFirstOnly = false;
+        if (link.clearBccFirstOnly)
+            link.clearBccFirstOnly();
+    }
+    if (!AskYesNo(parent, job.subject.empty()
+                              ? u"件名が未入力です。このままメールを送信してよろしいですか？"_s
+                              : u"メールを送信します。よろしいですか？"_s))
+        return StartSendResult::NotStarted;
+
+    const std::filesystem::path pictures = WorkFolder() / "HtmlImage";
+    std::erase_if(job.inlinePictures, [&pictures](const std::string &name) {
+        std::error_code ec;
+        return !std::filesystem::exists(pictures / FileNameOf(name), ec);
+    });
+
+    const RunSendResult result = RunWithProgress(job, progress, options);
+
+    switch (result.outcome) {
+    case SendOutcome::Failed:
+    case SendOutcome::FailedListStored:
+        ShowMessage(parent, FailureText(result));
+        return StartSendResult::Failed;
+    case SendOutcome::Running:
+    case SendOutcome::Finished:
+        break;
+    }
+    if (result.stopped) {
+        ShowMessage(parent, u"メール送信を中断しました"_s);
+        return StartSendResult::Stopped;
+    }
+    ShowMessage(parent, u"メール送信が完了しました"_s);
+    return StartSendResult::Completed;
+}
+
+} // namespace vostrel

@@ -1,0 +1,186 @@
+#!/usr/bin/python3
+"""A recording SMTP server for tests (aiosmtpd).
+
+Listens on 127.0.0.1 (port 0: a free port chosen by the system) in one of
+three ways: plain, implicit TLS from the first byte, or STARTTLS with AUTH
+offered only after the upgrade. When it listens it prints the line
+"READY <port>" on stdout.
+
+Every connection is recorded as one JSON line appended to the --record file
+when the client sends QUIT (before the 221 reply goes out, so a client that has
+read 221 finds its session recorded) or, when the connection ends without
+QUIT, when it is lost. A record holds:
+  implicit_tls  bool
+  commands      every line the client sent outside DATA content, in order:
+                {"line": text without CR LF, "tls": whether TLS was on}
+                (AUTH LOGIN's Base64 answers are lines of their own)
+  auth          every authentication attempt: mechanism, login, password
+                (decoded) and whether it was accepted
+  refused       RCPT addresses refused by --refuse
+  mails         every accepted mail: from, rcpt (in order), data (the content
+                as the server keeps it, dot-stuffing removed) and wire (the
+                DATA lines as they arrived, up to and including the end line)
+Byte strings travel as JSON strings of code points 0-255 (Latin-1).
+"""
+import argparse
+import asyncio
+import json
+import signal
+import ssl
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult
+
+
+def latin1(data):
+    return bytes(data).decode("latin-1")
+
+
+class Recorder:
+    def __init__(self, path):
+        self.path = path
+
+    def write(self, record):
+        with open(self.path, "a", encoding="ascii") as f:
+            f.write(json.dumps(record, ensure_ascii=True) + "\n")
+
+
+class Handler:
+    def __init__(self, refuse):
+        self.refuse = {a.lower() for a in refuse}
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower() in self.refuse:
+            server.record["refused"].append(address)
+            return "550 5.1.1 <%s>: Recipient address rejected: User unknown" % address
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        server.record["mails"].append({
+            "from": envelope.mail_from,
+            "rcpt": list(envelope.rcpt_tos),
+            "data": latin1(envelope.original_content),
+            "wire": latin1(server.wire_data),
+        })
+        return "250 2.0.0 OK: queued"
+
+    async def handle_QUIT(self, server, session, envelope):
+        server.finish()
+        return "221 2.0.0 Bye"
+
+
+class RecordingSMTP(SMTP):
+    def __init__(self, handler, recorder, users, implicit_tls, **kwargs):
+        self.recorder = recorder
+        self.users = users
+        self.implicit_tls = implicit_tls
+        self.record = {"implicit_tls": implicit_tls, "commands": [], "auth": [],
+                       "refused": [], "mails": []}
+        self.finished = False
+        self.in_data = False
+        self.wire_data = bytearray()
+        super().__init__(handler, authenticator=self.authenticate, **kwargs)
+
+    def _client_connected_cb(self, reader, writer):
+        super()._client_connected_cb(reader, writer)
+        # Every line the server reads passes through readuntil (readline
+        # calls it too).
+        read_until = reader.readuntil
+
+        async def readuntil(separator=b"\n"):
+            line = await read_until(separator)
+            self.note(line)
+            return line
+
+        reader.readuntil = readuntil
+
+    def tls_on(self):
+        return self.implicit_tls or self._tls_protocol is not None
+
+    def note(self, line):
+        if self.in_data:
+            self.wire_data += line
+        else:
+            self.record["commands"].append(
+                {"line": latin1(line).rstrip("\r\n"), "tls": self.tls_on()})
+
+    def authenticate(self, server, session, envelope, mechanism, auth_data):
+        login, password = latin1(auth_data.login), latin1(auth_data.password)
+        ok = self.users.get(login) == password
+        self.record["auth"].append({"mechanism": mechanism, "login": login,
+                                    "password": password, "accepted": ok})
+        return AuthResult(success=ok, handled=False)
+
+    async def smtp_DATA(self, arg):
+        self.in_data = True
+        self.wire_data = bytearray()
+        try:
+            await super().smtp_DATA(arg)
+        finally:
+            self.in_data = False
+
+    def finish(self):
+        if not self.finished:
+            self.finished = True
+            self.recorder.write(self.record)
+
+    def connection_lost(self, error):
+        self.finish()
+        super().connection_lost(error)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--mode", choices=["plain", "tls", "starttls"], default="plain")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--record", required=True)
+    parser.add_argument("--auth", default="LOGIN,PLAIN",
+                        help="mechanisms offered, comma-separated; empty: none")
+    parser.add_argument("--user", action="append", default=[], help="login:password")
+    parser.add_argument("--refuse", action="append", default=[], help="RCPT address to refuse")
+    args = parser.parse_args()
+
+    offered = {m for m in args.auth.upper().split(",") if m}
+    excluded = [m for m in ("LOGIN", "PLAIN") if m not in offered]
+    users = dict(u.split(":", 1) for u in args.user)
+    recorder = Recorder(args.record)
+    handler = Handler(args.refuse)
+
+    context = None
+    if args.mode != "plain":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+
+    loop = asyncio.new_event_loop()
+    asyncio.set_event_loop(loop)
+
+    def factory():
+        options = dict(hostname="peer.test", loop=loop, auth_exclude_mechanism=excluded)
+        if args.mode == "starttls":
+            options.update(tls_context=context, require_starttls=True, auth_require_tls=True)
+        else:
+            # On an implicit-TLS listener aiosmtpd does not count the
+            # connection as secure, so AUTH must not wait for STARTTLS there.
+            options.update(auth_require_tls=False)
+        return RecordingSMTP(handler, recorder, users, args.mode == "tls", **options)
+
+    server = loop.run_until_complete(loop.create_server(
+        factory, host="127.0.0.1", port=args.port,
+        ssl=context if args.mode == "tls" else None))
+    port = server.sockets[0].getsockname()[1]
+    loop.add_signal_handler(signal.SIGTERM, loop.stop)
+    loop.add_signal_handler(signal.SIGINT, loop.stop)
+    print("READY %d" % port, flush=True)
+    try:
+        loop.run_forever()
+    finally:
+        server.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

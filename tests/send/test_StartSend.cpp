@@ -1,0 +1,352 @@
+// The send button: its checks and questions, the progress window during the
+// run, the stop button and the messages at the end, driven offscreen.
+#include "SendRunFixture.h"
+
+#include "core/AppState.h"
+#include "core/DataFolder.h"
+#include "core/SjisCodec.h"
+#include "send/StartSend.h"
+#include "send/UnitSendProgress.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+#include <filesystem>
+#include <future>
+
+using namespace vostrel;
+using namespace vostrel::test;
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const QString kFailed =
+    u"メール送信に失敗したため、中断しました。送信元の接続設定を再度ご確認ください"_s;
+
+// Runs f on the user-interface thread and waits for it; called from the run's
+// thread, while the send button waits for the run.
+void OnUiThread(const std::function<void()> &f)
+{
+    std::promise<void> done;
+    QMetaObject::invokeMethod(
+        qApp,
+        [&] {
+            f();
+            done.set_value();
+        },
+        Qt::QueuedConnection);
+    done.get_future().wait();
+}
+
+// What the compose window lends the send button, reduced to its Bcc check box.
+class StandIn : public QWidget
+{
+public:
+    StandIn()
+    {
+        setObjectName(u"TFormMailMake"_s);
+        CBBccOneSend = new QCheckBox(u"１通目のみ送信"_s, this);
+        CBBccOneSend->setObjectName(u"CBBccOneSend"_s);
+        CBBccOneSend->setChecked(true);
+        new QVBoxLayout(this);
+        layout()->addWidget(CBBccOneSend);
+    }
+
+    ComposeSendLink Link()
+    {
+        return ComposeSendLink{this, [this] { CBBccOneSend->setChecked(false); }};
+    }
+
+    QCheckBox *CBBccOneSend;
+};
+
+class StartSendTest : public SendRunTest
+{
+protected:
+    void SetUp() override
+    {
+        SendRunTest::SetUp();
+        AddAccount("A", "a@sender.jp");
+        AddAccount("B", "b@sender.jp");
+        AddList("three", People("p", 3));
+        standIn.show();
+    }
+
+    StartSendResult Send(const SendJob &job)
+    {
+        return StartSend(job, progress, standIn.Link(), recorder.Options());
+    }
+
+    template <class W> W *Control(const QString &name)
+    {
+        W *w = progress.findChild<W *>(name);
+        if (!w)
+            ADD_FAILURE() << "no control " << name.toStdString();
+        return w;
+    }
+
+    StandIn standIn;
+    TFormSendProgress progress{&standIn};
+};
+
+struct RefusalCase
+{
+    const char *what;
+    std::function<void(SendJob &)> change;
+    QString message;
+};
+
+TEST_F(StartSendTest, IncompleteJobsAreRefusedWithTheirMessage)
+{
+    const std::vector<RefusalCase> cases = {
+        {"no sender", [](SendJob &j) { j.senderNames.clear(); }, u"送信元を選択してください"_s},
+        {"no lists",
+         [](SendJob &j) {
+             j.toLists.clear();
+             j.bccLists.clear();
+             j.ccLists = {"three"};
+         },
+         u"宛先、又はBCCが選択されていません"_s},
+        {"no body", [](SendJob &j) { j.body.clear(); }, u"文章を入力してください"_s},
+        // The first failing check speaks.
+        {"nothing",
+         [](SendJob &j) {
+             j.senderNames.clear();
+             j.toLists.clear();
+             j.body.clear();
+         },
+         u"送信元を選択してください"_s},
+    };
+    for (const RefusalCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        dialogs.Clear();
+        SendJob job = Job({"three"});
+        c.change(job);
+        EXPECT_EQ(Send(job), StartSendResult::NotStarted);
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Message);
+        EXPECT_EQ(dialogs.shown[0].caption, u"Vostrel"_s);
+        EXPECT_EQ(dialogs.shown[0].text, c.message);
+    }
+    EXPECT_TRUE(recorder.Mails().empty());
+    EXPECT_FALSE(fs::exists(DataFolder() / "Logs" / "A"));
+}
+
+TEST_F(StartSendTest, TheSubjectDecidesTheQuestionAndNoEndsIt)
+{
+    for (const bool withSubject : {true, false}) {
+        SCOPED_TRACE(withSubject);
+        dialogs.Clear();
+        SendJob job = Job({"three"});
+        if (!withSubject)
+            job.subject.clear();
+        dialogs.Answer(false);
+        EXPECT_EQ(Send(job), StartSendResult::NotStarted);
+        EXPECT_EQ(
+            dialogs.Texts(),
+            QStringList{withSubject
+                            ? u"メールを送信します。よろしいですか？"_s
+                            : u"件名が未入力です。このままメールを送信してよろしいですか？"_s});
+    }
+    EXPECT_TRUE(recorder.Mails().empty());
+    EXPECT_FALSE(progress.isVisible());
+}
+
+TEST_F(StartSendTest, ABccOnlyJobAsksFirstAndClearsFirstOnly)
+{
+    SendJob job = Job();
+    AddList("bcc", People("b", 2), {false, false, true});
+    job.bccLists = {"bcc"};
+    job.bccFirstOnly = true;
+    const QString bccQuestion = u"BCCメールを送信します。よろしいですか？\r\n"
+                                u"※BCCの「１通目のみ送信」を解除して送信します"_s;
+
+    dialogs.Answer(false);
+    EXPECT_EQ(Send(job), StartSendResult::NotStarted);
+    EXPECT_EQ(dialogs.Texts(), QStringList{bccQuestion});
+    EXPECT_TRUE(standIn.CBBccOneSend->isChecked());
+
+    dialogs.Clear();
+    dialogs.Answer(true);
+    dialogs.Answer(false);
+    EXPECT_EQ(Send(job), StartSendResult::NotStarted);
+    EXPECT_EQ(dialogs.Texts(),
+              (QStringList{bccQuestion, u"メールを送信します。よろしいですか？"_s}));
+    EXPECT_FALSE(standIn.CBBccOneSend->isChecked());
+
+    dialogs.Clear();
+    dialogs.Answer(true);
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(job), StartSendResult::Completed);
+    const std::vector<DeliveredMail> mails = recorder.Mails();
+    ASSERT_EQ(mails.size(), 2u);
+    for (const DeliveredMail &mail : mails)
+        EXPECT_EQ(HeaderOf(mail.data, "To"), std::nullopt);
+    EXPECT_EQ(dialogs.Texts().back(), u"メール送信が完了しました"_s);
+}
+
+TEST_F(StartSendTest, TheProgressWindowFollowsTheRun)
+{
+    SendJob job = Job({"three"});
+    job.senderNames = {"A", "B"};
+    bool checked = false;
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        if (n == 2)
+            OnUiThread([&] {
+                checked = true;
+                EXPECT_TRUE(progress.isVisible());
+                EXPECT_EQ(progress.windowTitle(), u"送信しています..."_s);
+                EXPECT_TRUE(progress.windowFlags() & Qt::WindowStaysOnTopHint);
+                EXPECT_FALSE(progress.windowFlags() & Qt::WindowCloseButtonHint);
+                EXPECT_FALSE(progress.windowFlags() & Qt::WindowSystemMenuHint);
+                EXPECT_EQ(Control<QLabel>(u"lblSendMsg"_s)->text(), u"2/3送信中"_s);
+                EXPECT_EQ(Control<QLabel>(u"lblSenderName"_s)->text(), u"送信元：B"_s);
+                EXPECT_EQ(Control<QProgressBar>(u"ProgressBar"_s)->maximum(), 3);
+                EXPECT_EQ(Control<QProgressBar>(u"ProgressBar"_s)->value(), 2);
+                EXPECT_TRUE(Control<QPushButton>(u"BtnSendStop"_s)->isEnabled());
+                EXPECT_EQ(Control<QPushButton>(u"BtnSendStop"_s)->text(), u"送信の中断"_s);
+                EXPECT_FALSE(Control<QLabel>(u"LabelCancelMsg"_s)->isVisible());
+                // Neither closing nor Escape ends the window during a run.
+                progress.close();
+                QTest::keyClick(&progress, Qt::Key_Escape);
+                EXPECT_TRUE(progress.isVisible());
+            });
+        return DeliveryResult{true, {}};
+    };
+    dialogs.Answer(true);
+
+    EXPECT_EQ(Send(job), StartSendResult::Completed);
+
+    EXPECT_TRUE(checked);
+    EXPECT_FALSE(progress.isVisible());
+    EXPECT_EQ(recorder.Accounts(), (std::vector<std::string>{"A", "B", "A"}));
+    EXPECT_EQ(dialogs.Texts(), (QStringList{u"メールを送信します。よろしいですか？"_s,
+                                            u"メール送信が完了しました"_s}));
+}
+
+TEST_F(StartSendTest, TheStopButtonEndsTheRunAfterTheMailInProgress)
+{
+    AddList("ten", People("q", 10));
+    SendJob job = Job({"ten"});
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        if (n == 3)
+            OnUiThread([&] {
+                auto *stopButton = Control<QPushButton>(u"BtnSendStop"_s);
+                QTest::mouseClick(stopButton, Qt::LeftButton);
+                auto *cancel = Control<QLabel>(u"LabelCancelMsg"_s);
+                EXPECT_TRUE(cancel->isVisible());
+                EXPECT_EQ(cancel->text(), u"キャンセルしています..."_s);
+                EXPECT_EQ(cancel->palette().color(QPalette::WindowText), QColor(Qt::red));
+                EXPECT_FALSE(stopButton->isEnabled());
+                EXPECT_TRUE(progress.StopRequested());
+            });
+        return DeliveryResult{true, {}};
+    };
+    dialogs.Answer(true);
+
+    EXPECT_EQ(Send(job), StartSendResult::Stopped);
+
+    EXPECT_EQ(recorder.Mails().size(), 3u);
+    EXPECT_EQ(dialogs.Texts().back(), u"メール送信を中断しました"_s);
+
+    // Showing the window again clears the stop: the next run goes through.
+    recorder.answer = {};
+    job.toLists = {"three"};
+    dialogs.Clear();
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(job), StartSendResult::Completed);
+    EXPECT_EQ(Control<QLabel>(u"lblSendMsg"_s)->text(), u"3/3送信中"_s);
+    EXPECT_FALSE(Control<QLabel>(u"LabelCancelMsg"_s)->isVisible());
+    EXPECT_EQ(recorder.Mails().size(), 6u);
+}
+
+TEST_F(StartSendTest, ASecondSendDuringARunIsNotStarted)
+{
+    StartSendResult second = StartSendResult::Completed;
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        if (n == 1)
+            OnUiThread([&] { second = Send(Job({"three"})); });
+        return DeliveryResult{true, {}};
+    };
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(Job({"three"})), StartSendResult::Completed);
+    EXPECT_EQ(second, StartSendResult::NotStarted);
+    EXPECT_EQ(recorder.Mails().size(), 3u);
+    EXPECT_EQ(dialogs.Texts(), (QStringList{u"メールを送信します。よろしいですか？"_s,
+                                            u"メール送信が完了しました"_s}));
+}
+
+TEST_F(StartSendTest, AStopAfterTheLastMailStillCompletesTheSend)
+{
+    SendJob job = Job({"three"});
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        if (n == 3)
+            OnUiThread(
+                [&] { QTest::mouseClick(Control<QPushButton>(u"BtnSendStop"_s), Qt::LeftButton); });
+        return DeliveryResult{true, {}};
+    };
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(job), StartSendResult::Completed);
+    EXPECT_EQ(dialogs.Texts().back(), u"メール送信が完了しました"_s);
+}
+
+TEST_F(StartSendTest, FailedMailsEndWithTheMessageAndTheFirstReason)
+{
+    recorder.answer = [](int n, const DeliveredMail &) {
+        return n == 1 ? DeliveryResult{true, {}}
+                      : DeliveryResult{false, "550 refused " + std::to_string(n)};
+    };
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(Job({"three"})), StartSendResult::Failed);
+    EXPECT_EQ(dialogs.Texts().back(),
+              kFailed + u"\r\n\r\n※失敗した宛先を送信リストに追加しました\r\n550 refused 2"_s);
+    EXPECT_FALSE(progress.isVisible());
+}
+
+TEST_F(StartSendTest, AFailureWithoutRecipientsToStoreHasNoSecondLine)
+{
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(Job({"three", "missing"})), StartSendResult::Failed);
+    const QString text = dialogs.Texts().back();
+    EXPECT_TRUE(text.startsWith(kFailed + u"\r\n"_s)) << text.toStdString();
+    EXPECT_FALSE(text.contains(u"※失敗した宛先"_s));
+    EXPECT_TRUE(text.contains(u"missing.vsl"_s));
+    EXPECT_EQ(recorder.Mails().size(), 3u);
+}
+
+TEST_F(StartSendTest, AFailureOutweighsAStop)
+{
+    SendJob job = Job({"three"});
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        if (n == 2)
+            OnUiThread(
+                [&] { QTest::mouseClick(Control<QPushButton>(u"BtnSendStop"_s), Qt::LeftButton); });
+        return DeliveryResult{n != 1, "421 busy"};
+    };
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(job), StartSendResult::Failed);
+    EXPECT_EQ(recorder.Mails().size(), 2u);
+    EXPECT_TRUE(dialogs.Texts().back().startsWith(kFailed));
+}
+
+TEST_F(StartSendTest, PicturesWhoseFilesAreGoneAreDroppedBeforeTheRun)
+{
+    SendJob job = Job({"three"});
+    job.sendAsHtml = true;
+    job.inlinePictures = {"gone1.png", "gone2.png"};
+    dialogs.Answer(true);
+    ASSERT_EQ(Send(job), StartSendResult::Completed);
+    const std::vector<std::string> logs = ListVslNames(DataFolder() / "Logs" / "A");
+    ASSERT_EQ(logs.size(), 1u);
+    // No picture is left, so the log has no picture folder.
+    EXPECT_FALSE(fs::exists(SendLogPictureFolder("A", logs[0])));
+}
+
+} // namespace
