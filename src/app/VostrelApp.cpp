@@ -14,6 +14,7 @@
 #include "destinations/UnitAddReceivers.h"
 #include "destinations/UnitDestinationList.h"
 #include "history/UnitMain.h"
+#include "send/UnitSendProgress.h"
 #include "senders/UnitAddSender.h"
 #include "senders/UnitSenderConfig.h"
 
@@ -49,6 +50,7 @@ TVostrelApp::TVostrelApp()
         std::make_unique<TFormDestinationList>(*FormAddDestination, *FormAddReceivers, main);
     FormAddMailList = std::make_unique<TFormAddMailList>(main);
     FormConfig = std::make_unique<TFormConfig>(FormMain.get());
+    FormSendProgress = std::make_unique<TFormSendProgress>(main);
     FormLoginPass = std::make_unique<TFormLoginPass>(FormMain.get());
     FormCreatePass = std::make_unique<TFormCreatePass>(FormMain.get());
     FormMailMakeMsg_Close = std::make_unique<TFormMailMakeMsg_Close>(main);
@@ -58,6 +60,7 @@ TVostrelApp::TVostrelApp()
     TFormMailMake::Links compose;
     compose.picker = FormAddMailList.get();
     compose.closeQuestion = FormMailMakeMsg_Close.get();
+    compose.sendProgress = FormSendProgress.get();
     FormMailMake->SetLinks(std::move(compose));
 
     TFormMain::Links links;
@@ -84,6 +87,7 @@ TVostrelApp::~TVostrelApp()
     FormMailMakeMsg_Close.reset();
     FormCreatePass.reset();
     FormLoginPass.reset();
+    FormSendProgress.reset();
     FormConfig.reset();
     FormAddMailList.reset();
     FormDestinationList.reset();

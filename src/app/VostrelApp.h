@@ -22,6 +22,7 @@ class TFormAddMailList;
 class TFormMailMake;
 class TFormMailMakeMsg_Close;
 class TFormMailMakeMsg_Show;
+class TFormSendProgress;
 
 // QApplication that reports an exception escaping an event handler instead
 // of ending the program.
@@ -56,6 +57,7 @@ public:
     TFormMailMake &MailMake() { return *FormMailMake; }
     TFormMailMakeMsg_Close &MailMakeMsgClose() { return *FormMailMakeMsg_Close; }
     TFormMailMakeMsg_Show &MailMakeMsgShow() { return *FormMailMakeMsg_Show; }
+    TFormSendProgress &SendProgress() { return *FormSendProgress; }
 
 Q_SIGNALS:
     // The password step was cancelled.
@@ -71,6 +73,7 @@ private:
     std::unique_ptr<TFormDestinationList> FormDestinationList;
     std::unique_ptr<TFormAddMailList> FormAddMailList;
     std::unique_ptr<TFormConfig> FormConfig;
+    std::unique_ptr<TFormSendProgress> FormSendProgress;
     std::unique_ptr<TFormLoginPass> FormLoginPass;
     std::unique_ptr<TFormCreatePass> FormCreatePass;
     std::unique_ptr<TFormMailMakeMsg_Close> FormMailMakeMsg_Close;

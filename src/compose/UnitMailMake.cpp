@@ -10,6 +10,7 @@
 #include "core/SjisText.h"
 #include "core/UiHelpers.h"
 #include "send/MessageBuilder.h"
+#include "send/StartSend.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -842,7 +843,30 @@ MailDraft TFormMailMake::Draft() const
 
 void TFormMailMake::PNGBtnMailSendClick()
 {
-    // Wired to the send engine once it is linked in.
+    if (sending_ || !links_.sendProgress)
+        return;
+    const SendJob job = BuildSendJob(Draft());
+    ComposeSendLink link;
+    link.window = this;
+    link.clearBccFirstOnly = [this] { CBBccOneSend->setChecked(false); };
+    // The draft stays as it is while the run works on its snapshot.
+    sending_ = true;
+    PanelMain->setEnabled(false);
+    StartSendResult result = StartSendResult::NotStarted;
+    try {
+        result = StartSend(job, *links_.sendProgress, link, links_.sendOptions);
+    } catch (...) {
+        sending_ = false;
+        PanelMain->setEnabled(true);
+        throw;
+    }
+    sending_ = false;
+    PanelMain->setEnabled(true);
+    if (result == StartSendResult::Completed) {
+        // Closes without the question; the next opening starts a new mail.
+        state_.askOnClose = false;
+        close();
+    }
 }
 
 } // namespace vostrel

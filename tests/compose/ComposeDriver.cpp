@@ -24,16 +24,20 @@ void ComposeTest::SetUp()
     VostrelTest::SetUp();
     picker = std::make_unique<TFormAddMailList>();
     closeQuestion = std::make_unique<TFormMailMakeMsg_Close>();
+    progress = std::make_unique<TFormSendProgress>();
     form = std::make_unique<TFormMailMake>();
     TFormMailMake::Links links;
     links.picker = picker.get();
     links.closeQuestion = closeQuestion.get();
+    links.sendProgress = progress.get();
+    links.sendOptions.timeouts = {5000, 5000};
     form->SetLinks(links);
 }
 
 void ComposeTest::TearDown()
 {
     form.reset();
+    progress.reset();
     closeQuestion.reset();
     picker.reset();
     VostrelTest::TearDown();

@@ -5,6 +5,7 @@
 #include "compose/UnitMailMake.h"
 #include "compose/UnitMailMakeMsg_Close.h"
 #include "destinations/UnitAddMailList.h"
+#include "send/UnitSendProgress.h"
 #include "support/VostrelTest.h"
 
 #include <QString>
@@ -57,6 +58,7 @@ protected:
 
     std::unique_ptr<TFormAddMailList> picker;
     std::unique_ptr<TFormMailMakeMsg_Close> closeQuestion;
+    std::unique_ptr<TFormSendProgress> progress;
     std::unique_ptr<TFormMailMake> form;
 };
 
