@@ -70,20 +70,21 @@ bool UsesMergeTags(std::string_view text)
     return false;
 }
 
-std::vector<PreviewRecipient> PreviewRecipients(const std::vector<std::string> &lists)
+std::vector<PreviewRecipient> PreviewRecipients(const std::vector<std::string> &lists,
+                                                std::size_t limit)
 {
     std::vector<PreviewRecipient> all;
     for (const std::string &name : lists) {
-        DestinationList list;
         try {
-            list = LoadDestinationList(name);
-        } catch (DestinationListDamagedError &e) {
-            list = std::move(e.Partial());
+            DestinationListReader reader(DestinationListPath(name));
+            Recipient recipient;
+            while (all.size() < limit && reader.Next(recipient))
+                all.push_back({name, recipient});
         } catch (const VostrelError &) {
-            continue;
+            // What was read before the damage stays offered.
         }
-        for (Recipient &recipient : list.recipients)
-            all.push_back({name, std::move(recipient)});
+        if (all.size() >= limit)
+            break;
     }
     return all;
 }

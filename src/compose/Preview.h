@@ -37,9 +37,10 @@ struct PreviewRecipient
     std::string listName;
     Recipient recipient;
 };
-// The recipients of the named lists, lists in order, each in file order.
-// A list that cannot be read contributes the recipients read before the
-// damage, or none.
-std::vector<PreviewRecipient> PreviewRecipients(const std::vector<std::string> &lists);
+// The first recipients (at most limit) of the named lists, lists in order,
+// each in file order; the lists are read only as far as needed. A list that
+// cannot be read contributes the recipients read before the damage, or none.
+std::vector<PreviewRecipient> PreviewRecipients(const std::vector<std::string> &lists,
+                                                std::size_t limit = 1000);
 
 } // namespace vostrel

@@ -252,6 +252,16 @@ TEST_F(ComposeLogicTest, PreviewRecipientsComeFromTheReadableListsInOrder)
     EXPECT_EQ(recipients[0].recipient.Address(), "3@example.jp");
     EXPECT_EQ(recipients[1].recipient.Name(), S("一"));
     EXPECT_EQ(recipients[2].listName, "a");
+    // Only as many as asked for.
+    const auto first = PreviewRecipients({"a", "b"}, 2);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[1].recipient.Address(), "2@example.jp");
+    // A list cut short offers what was read before the cut.
+    const std::string whole = ReadBytes(DestinationListPath("a"));
+    WriteBytes(DestinationListPath("a"), whole.substr(0, whole.size() - 10));
+    const auto cut = PreviewRecipients({"a"});
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_EQ(cut[0].recipient.Name(), S("一"));
 }
 
 // ---- Text files ----
