@@ -321,10 +321,10 @@ public:
                 SigpipeBlock block;
                 rc = SSL_do_handshake(ssl);
             }
+            const int savedErrno = errno;
             if (rc == 1)
                 return;
             const int error = SSL_get_error(ssl, rc);
-            const int savedErrno = errno;
             if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
                 if (!WaitReady(fd_, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline))
                     FailWith(wire_text::TimedOut(peer_, timeouts_.connectMs));
@@ -422,9 +422,8 @@ private:
 
     // Waits as a TLS call asks; throws on errors. Returns when it may be
     // called again.
-    void TlsRetry(int rc, Clock::time_point deadline)
+    void TlsRetry(int rc, int savedErrno, Clock::time_point deadline)
     {
-        const int savedErrno = errno;
         const int error = SSL_get_error(ssl_, rc);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
             if (!WaitReady(fd_, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline))
@@ -460,9 +459,10 @@ private:
             SigpipeBlock block;
             rc = SSL_write_ex(ssl_, bytes.data(), size, &written);
         }
+        const int savedErrno = errno;
         if (rc == 1)
             return written;
-        TlsRetry(rc, deadline);
+        TlsRetry(rc, savedErrno, deadline);
         return 0;
     }
 
@@ -477,9 +477,10 @@ private:
                 SigpipeBlock block; // a read may answer a renegotiation or key update
                 rc = SSL_read_ex(ssl_, buffer, size, &got);
             }
+            const int savedErrno = errno;
             if (rc == 1)
                 return got;
-            TlsRetry(rc, deadline);
+            TlsRetry(rc, savedErrno, deadline);
         }
     }
 

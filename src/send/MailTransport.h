@@ -111,13 +111,15 @@ struct DeliveryResult
 //     else the mail fails ("no usable authentication").
 //  4. MAIL FROM:<from>, RCPT TO:<addr> for each recipient, DATA, the data
 //     dot-stuffed, ".", QUIT.
-// Ports that are not numbers 1..65535, and any CR or LF in a command
-// argument, fail the mail before connecting. Never throws.
+// Ports that are not numbers 1..65535, and any CR or LF (or NUL) in a command
+// argument, fail the mail before connecting. The connections are closed
+// whatever happens. Never throws.
 DeliveryResult DeliverMail(Transport &transport, const SenderAccount &account,
                            const OutgoingMail &mail, const TransportTimeouts &timeouts = {});
 
 // The data with a "." doubled at the start of every line that begins with
-// one, followed by the end line ".\r\n".
+// one, followed by the end line ".\r\n". Every line ends in CR LF on the wire:
+// a bare CR or LF becomes CR LF, and a last line without one gets it.
 std::string DotStuff(std::string_view data);
 
 } // namespace vostrel

@@ -365,7 +365,11 @@ void Authenticate(SmtpDialogue &smtp, const Extensions &ext, const SenderAccount
         credentials += account.SMTPAccount;
         credentials += '\0';
         credentials += account.SMTPPass;
-        smtp.Expect(smtp.Command("AUTH PLAIN " + Base64(credentials), what), 235, FailedText(what));
+        SmtpReply reply = smtp.Command("AUTH PLAIN " + Base64(credentials), what);
+        // A server that takes no initial response asks for it with 334.
+        if (reply.Is(334))
+            reply = smtp.Command(Base64(credentials), what);
+        smtp.Expect(reply, 235, FailedText(what));
         return;
     }
     throw MailFailure{smtp.Peer() + ": SMTP認証を行う設定ですが、サーバーが AUTH LOGIN にも AUTH "

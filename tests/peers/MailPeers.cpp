@@ -307,6 +307,8 @@ SmtpPeer::SmtpPeer(const fs::path &folder, SmtpPeerOptions options)
         args << QStringLiteral("--user") << Q(login + ":" + password);
     for (const auto &address : options_.refuseRecipients)
         args << QStringLiteral("--refuse") << Q(address);
+    if (options_.dropDataAfter >= 0)
+        args << QStringLiteral("--drop-data-after") << QString::number(options_.dropDataAfter);
 
     process_ = std::make_unique<QProcess>();
     process_->setStandardErrorFile(Q(folder / (name + ".log")));

@@ -106,6 +106,7 @@ struct SmtpPeerOptions
     std::vector<std::string> authMechanisms{"LOGIN", "PLAIN"}; // offered; empty: no AUTH
     std::vector<std::pair<std::string, std::string>> users;    // login and password accepted
     std::vector<std::string> refuseRecipients; // RCPT TO answered 550 for these addresses
+    long long dropDataAfter = -1; // >= 0: reset the connection after this many DATA bytes
 
     SmtpPeerOptions &Security(SmtpSecurity kind, CertificateFiles files = {})
     {
@@ -126,6 +127,11 @@ struct SmtpPeerOptions
     SmtpPeerOptions &Refuse(std::string address)
     {
         refuseRecipients.push_back(std::move(address));
+        return *this;
+    }
+    SmtpPeerOptions &DropDataAfter(long long bytes)
+    {
+        dropDataAfter = bytes;
         return *this;
     }
 };

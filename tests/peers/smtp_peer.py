@@ -20,6 +20,8 @@ QUIT, when it is lost. A record holds:
   mails         every accepted mail: from, rcpt (in order), data (the content
                 as the server keeps it, dot-stuffing removed) and wire (the
                 DATA lines as they arrived, up to and including the end line)
+With --drop-data-after N the server drops the connection (a reset) once N
+bytes of DATA content arrived.
 Byte strings travel as JSON strings of code points 0-255 (Latin-1).
 """
 import argparse
@@ -72,8 +74,9 @@ class Handler:
 
 
 class RecordingSMTP(SMTP):
-    def __init__(self, handler, recorder, users, implicit_tls, **kwargs):
+    def __init__(self, handler, recorder, users, implicit_tls, drop_data_after, **kwargs):
         self.recorder = recorder
+        self.drop_data_after = drop_data_after
         self.users = users
         self.implicit_tls = implicit_tls
         self.record = {"implicit_tls": implicit_tls, "commands": [], "auth": [],
@@ -102,6 +105,9 @@ class RecordingSMTP(SMTP):
     def note(self, line):
         if self.in_data:
             self.wire_data += line
+            if self.drop_data_after is not None and len(self.wire_data) >= self.drop_data_after:
+                # Gone without a word, unread bytes and all (a reset).
+                (self._original_transport or self.transport).abort()
         else:
             self.record["commands"].append(
                 {"line": latin1(line).rstrip("\r\n"), "tls": self.tls_on()})
@@ -142,6 +148,8 @@ def main():
                         help="mechanisms offered, comma-separated; empty: none")
     parser.add_argument("--user", action="append", default=[], help="login:password")
     parser.add_argument("--refuse", action="append", default=[], help="RCPT address to refuse")
+    parser.add_argument("--drop-data-after", type=int,
+                        help="drop the connection once this many DATA bytes arrived")
     args = parser.parse_args()
 
     offered = {m for m in args.auth.upper().split(",") if m}
@@ -166,7 +174,8 @@ def main():
             # On an implicit-TLS listener aiosmtpd does not count the
             # connection as secure, so AUTH must not wait for STARTTLS there.
             options.update(auth_require_tls=False)
-        return RecordingSMTP(handler, recorder, users, args.mode == "tls", **options)
+        return RecordingSMTP(handler, recorder, users, args.mode == "tls", args.drop_data_after,
+                             **options)
 
     server = loop.run_until_complete(loop.create_server(
         factory, host="127.0.0.1", port=args.port,

@@ -221,6 +221,11 @@ private:
             FinishAuth("LOGIN", login_, FromBase64(line));
             return;
         }
+        if (authStage_ == 3) {
+            authStage_ = 0;
+            FinishPlain(line);
+            return;
+        }
         const std::string verb = Upper(line.substr(0, line.find(' ')));
         const std::string argument =
             line.find(' ') == std::string::npos ? std::string() : line.substr(line.find(' ') + 1);
@@ -275,19 +280,12 @@ private:
             } else if (mechanism == "LOGIN") {
                 authStage_ = 1;
                 replies_.push_back("334 VXNlcm5hbWU6");
+            } else if (transport_.server.plainChallenge ||
+                       argument.find(' ') == std::string::npos) {
+                authStage_ = 3;
+                replies_.push_back("334 ");
             } else {
-                const std::string plain = FromBase64(argument.find(' ') == std::string::npos
-                                                         ? ""
-                                                         : argument.substr(argument.find(' ') + 1));
-                const auto first = plain.find('\0');
-                const auto second =
-                    first == std::string::npos ? first : plain.find('\0', first + 1);
-                if (second == std::string::npos) {
-                    replies_.push_back("501 5.5.2 Can't split auth value");
-                    return;
-                }
-                FinishAuth("PLAIN", plain.substr(first + 1, second - first - 1),
-                           plain.substr(second + 1));
+                FinishPlain(argument.substr(argument.find(' ') + 1));
             }
         } else if (verb == "MAIL") {
             const std::string address = AngleAddress(line);
@@ -315,6 +313,19 @@ private:
         } else {
             replies_.push_back("502 5.5.2 Error: command not recognized");
         }
+    }
+
+    // The Base64 "\0login\0password" of AUTH PLAIN.
+    void FinishPlain(const std::string &base64)
+    {
+        const std::string plain = FromBase64(base64);
+        const auto first = plain.find('\0');
+        const auto second = first == std::string::npos ? first : plain.find('\0', first + 1);
+        if (second == std::string::npos) {
+            replies_.push_back("501 5.5.2 Can't split auth value");
+            return;
+        }
+        FinishAuth("PLAIN", plain.substr(first + 1, second - first - 1), plain.substr(second + 1));
     }
 
     void FinishAuth(const std::string &mechanism, const std::string &login,
@@ -415,7 +426,7 @@ private:
     bool quitDone_ = false;
     bool inData_ = false;
     std::size_t received_ = 0;
-    int authStage_ = 0; // AUTH LOGIN: 1 waits for the user, 2 for the password
+    int authStage_ = 0; // AUTH LOGIN: 1 waits for the user, 2 for the password; 3: AUTH PLAIN
     std::string login_;
     std::string popUser_;
     bool startTlsAccepted_ = false;

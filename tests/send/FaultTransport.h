@@ -20,8 +20,9 @@
 // asked to), any credentials unless some are set, every sender and recipient.
 // A Silent fault really waits the connection's time-out before the read
 // fails, so give short TransportTimeouts. The transport must outlive the
-// connections it made. Thread-safe: a run may use it on its own thread while
-// the test reads Sessions().
+// connections it made. Set server and popPorts before connecting; the rest is
+// thread-safe: a run may use it on its own thread while the test reads
+// Sessions().
 #pragma once
 
 #include "send/MailTransport.h"
@@ -116,7 +117,8 @@ struct FaultServerSettings
 {
     bool offerStartTls = false; // "250-STARTTLS" on a plain connection
     std::vector<std::string> authMechanisms{"LOGIN", "PLAIN"}; // in the EHLO reply; empty: no AUTH
-    std::string login, password;      // when login is set, AUTH accepts only these
+    std::string login, password; // when login is set, AUTH accepts only these
+    bool plainChallenge = false; // AUTH PLAIN asks for the credentials with "334 " even when given
     std::string popUser, popPassword; // when popUser is set, POP3 accepts only these
 };
 

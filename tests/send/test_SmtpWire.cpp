@@ -53,12 +53,19 @@ protected:
         wrongHost_ =
             start(SmtpPeerOptions().Security(SmtpSecurity::ImplicitTls, certs.WrongHost()));
         expired_ = start(SmtpPeerOptions().Security(SmtpSecurity::StartTls, certs.Expired()));
+        dropper_ = start(SmtpPeerOptions()
+                             .Security(SmtpSecurity::ImplicitTls, certs.Server())
+                             .DropDataAfter(64 * 1024));
+    }
+
+    static std::vector<SmtpPeer *> Peers()
+    {
+        return {plain_, plainOnlyPlain_, noAuth_, tls_, startTls_, wrongHost_, expired_, dropper_};
     }
 
     static void TearDownTestSuite()
     {
-        for (SmtpPeer *peer :
-             {plain_, plainOnlyPlain_, noAuth_, tls_, startTls_, wrongHost_, expired_})
+        for (SmtpPeer *peer : Peers())
             delete peer;
         delete certificates_;
         delete folder_;
@@ -67,8 +74,7 @@ protected:
     void SetUp() override
     {
         VostrelTest::SetUp();
-        for (SmtpPeer *peer :
-             {plain_, plainOnlyPlain_, noAuth_, tls_, startTls_, wrongHost_, expired_})
+        for (SmtpPeer *peer : Peers())
             peer->ClearSessions();
         caFile_.emplace(certificates_->CaFile());
     }
@@ -149,6 +155,7 @@ protected:
     static inline SmtpPeer *startTls_ = nullptr;
     static inline SmtpPeer *wrongHost_ = nullptr;
     static inline SmtpPeer *expired_ = nullptr;
+    static inline SmtpPeer *dropper_ = nullptr;
     std::optional<ScopedCaFile> caFile_;
 };
 
@@ -378,6 +385,23 @@ TEST_F(SmtpWireTest, ImplicitTlsToAPlainServerFails)
         result.reason.rfind("127.0.0.1:" + account.SMTPPort + ": TLS で接続できませんでした: ", 0),
         0u)
         << result.reason;
+}
+
+// Writing into a TLS connection the server has reset would raise SIGPIPE;
+// the mail fails and the program lives on.
+TEST_F(SmtpWireTest, ConnectionResetInTheMiddleOfData)
+{
+    std::string body;
+    while (body.size() < 1024 * 1024)
+        body += S("本文の行です。This line is long enough to fill the buffers.\r\n");
+    const OutgoingMail mail = BuildTestMail({"to@example.jp"}, S("件名"), body);
+    const DeliveryResult result = DeliverMail(RealTransport(), dropper_->Account(), mail);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.reason, wire_text::Closed("127.0.0.1:" + std::to_string(dropper_->Port())) +
+                                 " (メール本文の送信)");
+    const auto sessions = dropper_->WaitForSessions(1);
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_TRUE(sessions[0].mails.empty());
 }
 
 TEST_F(SmtpWireTest, LargeMailArrivesWhole)

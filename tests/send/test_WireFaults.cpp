@@ -129,6 +129,19 @@ TEST(WireDialogue, UsesPlainWhenLoginIsNotOffered)
     EXPECT_EQ(s.authPassword, "smtppass");
 }
 
+TEST(WireDialogue, AuthPlainAnswersAChallenge)
+{
+    FaultTransport wire;
+    wire.server.authMechanisms = {"PLAIN"};
+    wire.server.plainChallenge = true;
+    ASSERT_TRUE(Send(wire, AuthAccount()).ok);
+    const WireSession s = wire.Sessions()[0];
+    const std::string credentials = B64(std::string("\0smtpuser\0smtppass", 18));
+    EXPECT_EQ(s.commands[1], "AUTH PLAIN " + credentials);
+    EXPECT_EQ(s.commands[2], credentials);
+    EXPECT_EQ(s.authPassword, "smtppass");
+}
+
 TEST(WireDialogue, CredentialsGoOutAsTheirBytes)
 {
     FaultTransport wire;
