@@ -1,5 +1,8 @@
 #include "app/VostrelApp.h"
 
+#include "compose/UnitMailMake.h"
+#include "compose/UnitMailMakeMsg_Close.h"
+#include "compose/UnitMailMakeMsg_Show.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/UnitCreatePass.h"
@@ -15,6 +18,7 @@
 #include "destinations/UnitDestinationList.h"
 #include "history/UnitMain.h"
 #include "send/SendLogRekey.h"
+#include "send/UnitSendProgress.h"
 #include "senders/SenderAccount.h"
 #include "senders/UnitAddSender.h"
 #include "senders/UnitSenderConfig.h"
@@ -42,31 +46,48 @@ TVostrelApp::TVostrelApp()
     RegisterDestinationListRekey();
     RegisterSenderAccountRekey();
     RegisterSendLogRekey();
-    // The main window first: its creation prepares the data folder.
+    // The main window first: its creation prepares the data folder. The
+    // others follow in the order of the program's window list, except that a
+    // window given to another at its creation comes just before it.
     FormMain = std::make_unique<TFormMain>();
     QWidget *main = FormMain.get();
     FormAddSender = std::make_unique<TFormAddSender>(main);
     FormSenderConfig = std::make_unique<TFormSenderConfig>(*FormAddSender, main);
+    FormMailMake = std::make_unique<TFormMailMake>(main);
     FormAddDestination = std::make_unique<TFormAddDestination>(main);
     FormAddReceivers = std::make_unique<TFormAddReceivers>(main);
     FormDestinationList =
         std::make_unique<TFormDestinationList>(*FormAddDestination, *FormAddReceivers, main);
     FormAddMailList = std::make_unique<TFormAddMailList>(main);
     FormConfig = std::make_unique<TFormConfig>(FormMain.get());
+    FormSendProgress = std::make_unique<TFormSendProgress>(main);
     FormLoginPass = std::make_unique<TFormLoginPass>(FormMain.get());
     FormCreatePass = std::make_unique<TFormCreatePass>(FormMain.get());
     FormCsvImport = std::make_unique<TFormCsvImport>(main);
     FormCsvImportError = std::make_unique<TFormCsvImportError>(main);
+    FormMailMakeMsg_Close = std::make_unique<TFormMailMakeMsg_Close>(main);
+    FormMailMakeMsg_Show = std::make_unique<TFormMailMakeMsg_Show>(main);
     FormConfigProgress = std::make_unique<TFormConfigProgress>(FormMain.get());
 
     FormCsvImport->SetErrorDialog(FormCsvImportError.get());
     FormDestinationList->SetCsvImport(FormCsvImport.get());
+
+    TFormMailMake::Links compose;
+    compose.picker = FormAddMailList.get();
+    compose.closeQuestion = FormMailMakeMsg_Close.get();
+    compose.sendProgress = FormSendProgress.get();
+    FormMailMake->SetLinks(std::move(compose));
 
     TFormMain::Links links;
     links.loginPass = FormLoginPass.get();
     links.createPass = FormCreatePass.get();
     links.config = FormConfig.get();
     links.configProgress = FormConfigProgress.get();
+    links.openCompose = [this] {
+        OpenComposeFromMain(*FormMailMakeMsg_Show, *FormMailMakeMsg_Close, *FormMailMake);
+    };
+    links.composeKeepsDraft = [this] { return FormMailMakeMsg_Close->KeepDraft(); };
+    links.resetCompose = [this] { FormMailMake->DiscardDraftFiles(); };
     links.openSenderConfig = [this] { FormSenderConfig->exec(); };
     links.openDestinationList = [this] { FormDestinationList->exec(); };
     FormMain->SetLinks(std::move(links));
@@ -77,15 +98,19 @@ TVostrelApp::~TVostrelApp()
 {
     // Dialogs are children of the main window: release them first.
     FormConfigProgress.reset();
+    FormMailMakeMsg_Show.reset();
+    FormMailMakeMsg_Close.reset();
     FormCsvImportError.reset();
     FormCsvImport.reset();
     FormCreatePass.reset();
     FormLoginPass.reset();
+    FormSendProgress.reset();
     FormConfig.reset();
     FormAddMailList.reset();
     FormDestinationList.reset();
     FormAddReceivers.reset();
     FormAddDestination.reset();
+    FormMailMake.reset();
     FormSenderConfig.reset();
     FormAddSender.reset();
     FormMain.reset();

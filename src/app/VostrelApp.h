@@ -21,6 +21,10 @@ class TFormAddReceivers;
 class TFormAddMailList;
 class TFormCsvImport;
 class TFormCsvImportError;
+class TFormMailMake;
+class TFormMailMakeMsg_Close;
+class TFormMailMakeMsg_Show;
+class TFormSendProgress;
 
 // QApplication that reports an exception escaping an event handler instead
 // of ending the program.
@@ -54,6 +58,10 @@ public:
     TFormAddMailList &AddMailList() { return *FormAddMailList; }
     TFormCsvImport &CsvImport() { return *FormCsvImport; }
     TFormCsvImportError &CsvImportError() { return *FormCsvImportError; }
+    TFormMailMake &MailMake() { return *FormMailMake; }
+    TFormMailMakeMsg_Close &MailMakeMsgClose() { return *FormMailMakeMsg_Close; }
+    TFormMailMakeMsg_Show &MailMakeMsgShow() { return *FormMailMakeMsg_Show; }
+    TFormSendProgress &SendProgress() { return *FormSendProgress; }
 
 Q_SIGNALS:
     // The password step was cancelled.
@@ -63,15 +71,19 @@ private:
     std::unique_ptr<TFormMain> FormMain;
     std::unique_ptr<TFormAddSender> FormAddSender;
     std::unique_ptr<TFormSenderConfig> FormSenderConfig;
+    std::unique_ptr<TFormMailMake> FormMailMake;
     std::unique_ptr<TFormAddDestination> FormAddDestination;
     std::unique_ptr<TFormAddReceivers> FormAddReceivers;
     std::unique_ptr<TFormDestinationList> FormDestinationList;
     std::unique_ptr<TFormAddMailList> FormAddMailList;
     std::unique_ptr<TFormConfig> FormConfig;
+    std::unique_ptr<TFormSendProgress> FormSendProgress;
     std::unique_ptr<TFormLoginPass> FormLoginPass;
     std::unique_ptr<TFormCreatePass> FormCreatePass;
     std::unique_ptr<TFormCsvImport> FormCsvImport;
     std::unique_ptr<TFormCsvImportError> FormCsvImportError;
+    std::unique_ptr<TFormMailMakeMsg_Close> FormMailMakeMsg_Close;
+    std::unique_ptr<TFormMailMakeMsg_Show> FormMailMakeMsg_Show;
     std::unique_ptr<TFormConfigProgress> FormConfigProgress;
 };
 

@@ -48,6 +48,10 @@ TFormMain::TFormMain(QWidget *parent)
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("PanelMain"));
+    PNGBtnMailMake = NewImageButton(central, QStringLiteral("PNGBtnMailMake"),
+                                    QStringLiteral("mail-message-new"), QStyle::SP_FileIcon,
+                                    QStringLiteral("新規メール作成"),
+                                    QStringLiteral("新しいメールを作成します"));
     PNGBtnSendList =
         NewImageButton(central, QStringLiteral("PNGBtnSendList"),
                        QStringLiteral("x-office-address-book"), QStyle::SP_FileDialogDetailedView,
@@ -60,7 +64,7 @@ TFormMain::TFormMain(QWidget *parent)
         NewImageButton(central, QStringLiteral("PNGBtnConfig"), QStringLiteral("dialog-password"),
                        QStyle::SP_DialogApplyButton, QStringLiteral("パスワード"),
                        QStringLiteral("パスワードを設定します"));
-    for (QToolButton *button : {PNGBtnSendList, PNGBtnSenderList, PNGBtnConfig})
+    for (QToolButton *button : {PNGBtnMailMake, PNGBtnSendList, PNGBtnSenderList, PNGBtnConfig})
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     ListViewItemBox = new QTreeWidget(central);
     ListViewItemBox->setObjectName(QStringLiteral("ListViewItemBox"));
@@ -71,6 +75,7 @@ TFormMain::TFormMain(QWidget *parent)
     ListViewItemBox->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(PNGBtnMailMake);
     buttons->addWidget(PNGBtnSendList);
     buttons->addWidget(PNGBtnSenderList);
     buttons->addWidget(PNGBtnConfig);
@@ -81,6 +86,8 @@ TFormMain::TFormMain(QWidget *parent)
     setCentralWidget(central);
 
     QMenu *file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    QAction *newMail = file->addAction(QStringLiteral("新規メールを作成(&M)"));
+    newMail->setObjectName(QStringLiteral("MenuItemMailMake"));
     QAction *openLists = file->addAction(QStringLiteral("送信先リストを開く(&O)"));
     openLists->setObjectName(QStringLiteral("MenuItemSendList"));
     QAction *quit = file->addAction(QStringLiteral("ソフトを終了(&E)"));
@@ -91,6 +98,9 @@ TFormMain::TFormMain(QWidget *parent)
     QAction *password = settings->addAction(QStringLiteral("パスワード設定(&P)"));
     password->setObjectName(QStringLiteral("MenuItemConfig"));
 
+    connect(PNGBtnMailMake, &QToolButton::clicked, this,
+            Guarded(this, &TFormMain::PNGBtnMailMakeClick));
+    connect(newMail, &QAction::triggered, this, Guarded(this, &TFormMain::PNGBtnMailMakeClick));
     connect(PNGBtnSendList, &QToolButton::clicked, this,
             Guarded(this, &TFormMain::PNGBtnSendListClick));
     connect(openLists, &QAction::triggered, this, Guarded(this, &TFormMain::PNGBtnSendListClick));
@@ -162,6 +172,19 @@ void TFormMain::RaiseAndActivate()
         modal->raise();
         modal->activateWindow();
     }
+}
+
+void TFormMain::PNGBtnMailMakeClick()
+{
+    if (links_.openCompose)
+        links_.openCompose();
+    // Refill the sender list and select the row selected before, so that a
+    // mail just sent is listed.
+    const QModelIndex current = ListViewItemBox->currentIndex();
+    const int row = current.isValid() ? current.row() : 0;
+    FormShow();
+    if (row < ListViewItemBox->topLevelItemCount())
+        ListViewItemBox->setCurrentItem(ListViewItemBox->topLevelItem(row));
 }
 
 void TFormMain::PNGBtnSendListClick()

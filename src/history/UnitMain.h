@@ -29,6 +29,8 @@ public:
         TFormCreatePass *createPass = nullptr;
         TFormConfig *config = nullptr;
         TFormConfigProgress *configProgress = nullptr;
+        // The new-mail command: the kept-draft question, then the compose window.
+        std::function<void()> openCompose;
         std::function<void()> openSenderConfig;
         std::function<void()> openDestinationList;
         // True while the compose window keeps a draft for later.
@@ -50,6 +52,7 @@ public:
     // Brings the window (or the dialog in front of it) to the front.
     void RaiseAndActivate();
 
+    void PNGBtnMailMakeClick();
     void PNGBtnSendListClick();
     void PNGBtnSenderListClick();
     void PNGBtnConfigClick();
@@ -70,6 +73,7 @@ private:
     bool firstShowDone_ = false;
     bool firstShowQueued_ = false;
 
+    QToolButton *PNGBtnMailMake;
     QToolButton *PNGBtnSendList;
     QToolButton *PNGBtnSenderList;
     QToolButton *PNGBtnConfig;
