@@ -4,6 +4,7 @@
 // time from "インポート" to the recipients imported and the list saved, the
 // longest stretches without event processing, and the peak memory; then the
 // export of the 100,000 recipients. Prints figures only.
+#include "EventPassWatch.h"
 #include "core/AppState.h"
 #include "core/DataFolder.h"
 #include "core/DialogService.h"
@@ -89,39 +90,6 @@ std::string MakeCsv()
     }
     return text;
 }
-
-// Measures the longest stretch between two passes of the event loop.
-class EventPassWatch : public QObject
-{
-public:
-    EventPassWatch()
-    {
-        last_.start();
-        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
-    }
-    double Stop()
-    {
-        stopped_ = true;
-        return longest_;
-    }
-
-protected:
-    bool event(QEvent *e) override
-    {
-        if (e->type() != QEvent::User)
-            return QObject::event(e);
-        longest_ = std::max(longest_, static_cast<double>(last_.nsecsElapsed()) / 1e9);
-        last_.start();
-        if (!stopped_)
-            QCoreApplication::postEvent(this, new QEvent(QEvent::User));
-        return true;
-    }
-
-private:
-    QElapsedTimer last_;
-    double longest_ = 0;
-    bool stopped_ = false;
-};
 
 // Notes the time of every message and reports errors.
 class Recorder : public DialogService

@@ -3,6 +3,7 @@
 // the time from the click on the list to a painted, usable view, the longest
 // stretch without event processing during the load, scrolling, a save from
 // the window and deleting half of the recipients. Prints figures only.
+#include "EventPassWatch.h"
 #include "core/AppState.h"
 #include "core/DataFolder.h"
 #include "core/DialogService.h"
@@ -68,40 +69,6 @@ void Report(const char *what, std::vector<double> seconds)
     std::printf("%-52s best %7.3f s  median %7.3f s  (%d runs)\n", what, seconds.front(),
                 seconds[seconds.size() / 2], static_cast<int>(seconds.size()));
 }
-
-// Measures the longest stretch between two passes of the event loop: an
-// event posted to itself is delivered at the next pass, and posts the next.
-class EventPassWatch : public QObject
-{
-public:
-    EventPassWatch()
-    {
-        last_.start();
-        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
-    }
-    double Stop()
-    {
-        stopped_ = true;
-        return longest_;
-    }
-
-protected:
-    bool event(QEvent *e) override
-    {
-        if (e->type() != QEvent::User)
-            return QObject::event(e);
-        longest_ = std::max(longest_, static_cast<double>(last_.nsecsElapsed()) / 1e9);
-        last_.start();
-        if (!stopped_)
-            QCoreApplication::postEvent(this, new QEvent(QEvent::User));
-        return true;
-    }
-
-private:
-    QElapsedTimer last_;
-    double longest_ = 0;
-    bool stopped_ = false;
-};
 
 // Answers every question with Yes and reports errors.
 class AnswerYes : public DialogService
