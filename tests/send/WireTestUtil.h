@@ -3,12 +3,14 @@
 
 #include "send/MailTransport.h"
 #include "send/MessageBuilder.h"
+#include "send/PzConv.h"
 #include "support/VostrelTest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace vostrel::test {
@@ -68,6 +70,20 @@ inline int ParsedDefectCount(const QJsonObject &mail)
     for (const auto &p : mail.value(QStringLiteral("parts")).toArray())
         count += p.toObject().value(QStringLiteral("defects")).toArray().size();
     return count;
+}
+
+// The local host name, as the client says it in EHLO.
+inline std::string HostName()
+{
+    char buffer[256] = {};
+    ::gethostname(buffer, sizeof buffer - 1);
+    return buffer;
+}
+
+// Standard Base64, as AUTH sends credentials.
+inline std::string B64(const std::string &text)
+{
+    return TPzConv::Base64Encode(text);
 }
 
 } // namespace vostrel::test

@@ -21,18 +21,6 @@ namespace {
 
 const std::pair<std::string, std::string> kUser{"smtpuser", "p@ss word"};
 
-std::string HostName()
-{
-    char buffer[256] = {};
-    ::gethostname(buffer, sizeof buffer - 1);
-    return buffer;
-}
-
-std::string B64(const std::string &text)
-{
-    return TPzConv::Base64Encode(text);
-}
-
 class SmtpWireTest : public VostrelTest
 {
 protected:

@@ -6,6 +6,7 @@
 #include "send/FaultTransport.h"
 #include "send/MailTransport.h"
 #include "send/PzConv.h"
+#include "send/WireTestUtil.h"
 #include "support/VostrelTest.h"
 
 #include <cerrno>
@@ -20,18 +21,6 @@ namespace {
 const std::string kPeer = "smtp.example.jp:587";
 const std::string kPopPeer = "pop.example.jp:110";
 const TransportTimeouts kShort{.connectMs = 50, .replyMs = 50};
-
-std::string HostName()
-{
-    char buffer[256] = {};
-    ::gethostname(buffer, sizeof buffer - 1);
-    return buffer;
-}
-
-std::string B64(const std::string &text)
-{
-    return TPzConv::Base64Encode(text);
-}
 
 SenderAccount Account()
 {
