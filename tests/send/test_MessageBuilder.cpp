@@ -752,7 +752,8 @@ TEST_F(MessageBuilderTest, MessageIdIsUniqueAndCarriesTheSendersDomain)
     for (const char *address : {"nodomain", "a@bad domain", "a@", "a@x..y", "a@\x82\xA0"}) {
         const std::string id = NewMessageId(address);
         EXPECT_TRUE(std::regex_match(id, fallback)) << id;
-        EXPECT_EQ(id.find("bad"), std::string::npos);
+        // (The random part is hexadecimal and may well spell "bad".)
+        EXPECT_EQ(id.substr(id.find('@')).find("bad"), std::string::npos) << id;
     }
     // The header sits right after Date.
     const MailMessage m = BuildMailMessage(SendJob{}, Account(), {"a@example.jp"}, {}, {});
