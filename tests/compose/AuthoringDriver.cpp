@@ -29,17 +29,20 @@ void AuthoringTest::SetUp()
     tagDialog = std::make_unique<TFormTagDialog>();
     linkDialog = std::make_unique<TFormLinkDialog>();
     midashiDialog = std::make_unique<TFormMidashiDialog>();
+    mapLink = std::make_unique<TFormMapLink>(*form);
     tools = new THtmlTagCommands(*form, *tagDialog, *linkDialog, *midashiDialog);
     TFormMailMake::Links links;
     links.picker = picker.get();
     links.closeQuestion = closeQuestion.get();
     links.sendProgress = progress.get();
     links.sendOptions.timeouts = {5000, 5000};
+    links.openMapLink = [this] { mapLink->ShowMapLink(); };
     form->SetLinks(links);
 }
 
 void AuthoringTest::TearDown()
 {
+    mapLink.reset();
     ComposeTest::TearDown();
     midashiDialog.reset();
     linkDialog.reset();

@@ -1,4 +1,5 @@
-// The compose window with its HTML tool bar and tag dialogs, driven offscreen.
+// The compose window with its HTML tool bar, tag dialogs and map link
+// dialog, driven offscreen.
 #pragma once
 
 #include "ComposeDriver.h"
@@ -6,6 +7,7 @@
 #include "compose/HtmlToolBar.h"
 #include "compose/UnitFontDialog.h"
 #include "compose/UnitLinkDialog.h"
+#include "compose/UnitMapLink.h"
 #include "compose/UnitMidashiDialog.h"
 
 #include <QMenu>
@@ -44,6 +46,7 @@ protected:
     std::unique_ptr<TFormTagDialog> tagDialog;
     std::unique_ptr<TFormLinkDialog> linkDialog;
     std::unique_ptr<TFormMidashiDialog> midashiDialog;
+    std::unique_ptr<TFormMapLink> mapLink;
     THtmlTagCommands *tools = nullptr;
 };
 
