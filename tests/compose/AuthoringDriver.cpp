@@ -29,14 +29,18 @@ void AuthoringTest::SetUp()
     tagDialog = std::make_unique<TFormTagDialog>();
     linkDialog = std::make_unique<TFormLinkDialog>();
     midashiDialog = std::make_unique<TFormMidashiDialog>();
+    signatureEdit = std::make_unique<TFormSignatureEdit>();
     mapLink = std::make_unique<TFormMapLink>(*form);
     tools = new THtmlTagCommands(*form, *tagDialog, *linkDialog, *midashiDialog);
+    signatureMenu = new TSignatureMenu(*form, *signatureEdit);
     TFormMailMake::Links links;
     links.picker = picker.get();
     links.closeQuestion = closeQuestion.get();
     links.sendProgress = progress.get();
     links.sendOptions.timeouts = {5000, 5000};
     links.openMapLink = [this] { mapLink->ShowMapLink(); };
+    TSignatureMenu *menu = signatureMenu;
+    links.openSignatureMenu = [menu](const QPoint &at) { menu->Popup(at); };
     form->SetLinks(links);
 }
 
@@ -44,6 +48,7 @@ void AuthoringTest::TearDown()
 {
     mapLink.reset();
     ComposeTest::TearDown();
+    signatureEdit.reset();
     midashiDialog.reset();
     linkDialog.reset();
     tagDialog.reset();

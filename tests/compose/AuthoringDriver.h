@@ -1,14 +1,16 @@
-// The compose window with its HTML tool bar, tag dialogs and map link
-// dialog, driven offscreen.
+// The compose window with its HTML tool bar, tag dialogs, map link dialog,
+// signature menu and signature editor, driven offscreen.
 #pragma once
 
 #include "ComposeDriver.h"
 #include "compose/HtmlTags.h"
 #include "compose/HtmlToolBar.h"
+#include "compose/SignatureMenu.h"
 #include "compose/UnitFontDialog.h"
 #include "compose/UnitLinkDialog.h"
 #include "compose/UnitMapLink.h"
 #include "compose/UnitMidashiDialog.h"
+#include "compose/UnitSignatureEdit.h"
 
 #include <QMenu>
 #include <QString>
@@ -46,8 +48,10 @@ protected:
     std::unique_ptr<TFormTagDialog> tagDialog;
     std::unique_ptr<TFormLinkDialog> linkDialog;
     std::unique_ptr<TFormMidashiDialog> midashiDialog;
+    std::unique_ptr<TFormSignatureEdit> signatureEdit;
     std::unique_ptr<TFormMapLink> mapLink;
     THtmlTagCommands *tools = nullptr;
+    TSignatureMenu *signatureMenu = nullptr;
 };
 
 // The tool bar button of each command, in command order.
