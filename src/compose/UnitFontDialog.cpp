@@ -121,6 +121,11 @@ bool TFormTagDialog::Execute(TagCommand command)
                     : command == TagCommand::FontStyle ? TSFontStyle
                     : command == TagCommand::Alignment ? TSFontArrange
                                                        : TSFontSize;
+    // The dialog takes the size of the page shown.
+    for (QWidget *each : {TSFontSize, TSFontColor, TSFontStyle, TSFontArrange}) {
+        const auto policy = each == page ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+        each->setSizePolicy(policy, policy);
+    }
     PageControl->setCurrentWidget(page);
     BtnOk->setDefault(true);
     BtnOk->setFocus();
