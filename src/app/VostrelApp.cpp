@@ -1,8 +1,15 @@
 #include "app/VostrelApp.h"
 
+#include "compose/HtmlToolBar.h"
+#include "compose/SignatureMenu.h"
+#include "compose/UnitFontDialog.h"
+#include "compose/UnitLinkDialog.h"
 #include "compose/UnitMailMake.h"
 #include "compose/UnitMailMakeMsg_Close.h"
 #include "compose/UnitMailMakeMsg_Show.h"
+#include "compose/UnitMapLink.h"
+#include "compose/UnitMidashiDialog.h"
+#include "compose/UnitSignatureEdit.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/UnitCreatePass.h"
@@ -59,11 +66,16 @@ TVostrelApp::TVostrelApp()
     FormDestinationList =
         std::make_unique<TFormDestinationList>(*FormAddDestination, *FormAddReceivers, main);
     FormAddMailList = std::make_unique<TFormAddMailList>(main);
+    FormMapLink = std::make_unique<TFormMapLink>(*FormMailMake, main);
     FormConfig = std::make_unique<TFormConfig>(FormMain.get());
     FormSendProgress = std::make_unique<TFormSendProgress>(main);
     FormLoginPass = std::make_unique<TFormLoginPass>(FormMain.get());
     FormCreatePass = std::make_unique<TFormCreatePass>(FormMain.get());
     FormCsvImport = std::make_unique<TFormCsvImport>(main);
+    FormSignatureEdit = std::make_unique<TFormSignatureEdit>(main);
+    FormTagDialog = std::make_unique<TFormTagDialog>(main);
+    FormLinkDialog = std::make_unique<TFormLinkDialog>(main);
+    FormMidashiDialog = std::make_unique<TFormMidashiDialog>(main);
     FormCsvImportError = std::make_unique<TFormCsvImportError>(main);
     FormMailMakeMsg_Close = std::make_unique<TFormMailMakeMsg_Close>(main);
     FormMailMakeMsg_Show = std::make_unique<TFormMailMakeMsg_Show>(main);
@@ -76,6 +88,11 @@ TVostrelApp::TVostrelApp()
     compose.picker = FormAddMailList.get();
     compose.closeQuestion = FormMailMakeMsg_Close.get();
     compose.sendProgress = FormSendProgress.get();
+    compose.openMapLink = [this] { FormMapLink->ShowMapLink(); };
+    // The tool bar and the signature menu belong to the compose window.
+    new THtmlTagCommands(*FormMailMake, *FormTagDialog, *FormLinkDialog, *FormMidashiDialog);
+    auto *signatureMenu = new TSignatureMenu(*FormMailMake, *FormSignatureEdit);
+    compose.openSignatureMenu = [signatureMenu](const QPoint &at) { signatureMenu->Popup(at); };
     FormMailMake->SetLinks(std::move(compose));
 
     TFormMain::Links links;
@@ -101,11 +118,16 @@ TVostrelApp::~TVostrelApp()
     FormMailMakeMsg_Show.reset();
     FormMailMakeMsg_Close.reset();
     FormCsvImportError.reset();
+    FormMidashiDialog.reset();
+    FormLinkDialog.reset();
+    FormTagDialog.reset();
+    FormSignatureEdit.reset();
     FormCsvImport.reset();
     FormCreatePass.reset();
     FormLoginPass.reset();
     FormSendProgress.reset();
     FormConfig.reset();
+    FormMapLink.reset();
     FormAddMailList.reset();
     FormDestinationList.reset();
     FormAddReceivers.reset();

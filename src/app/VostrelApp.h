@@ -25,6 +25,11 @@ class TFormMailMake;
 class TFormMailMakeMsg_Close;
 class TFormMailMakeMsg_Show;
 class TFormSendProgress;
+class TFormMapLink;
+class TFormSignatureEdit;
+class TFormTagDialog;
+class TFormLinkDialog;
+class TFormMidashiDialog;
 
 // QApplication that reports an exception escaping an event handler instead
 // of ending the program.
@@ -62,6 +67,11 @@ public:
     TFormMailMakeMsg_Close &MailMakeMsgClose() { return *FormMailMakeMsg_Close; }
     TFormMailMakeMsg_Show &MailMakeMsgShow() { return *FormMailMakeMsg_Show; }
     TFormSendProgress &SendProgress() { return *FormSendProgress; }
+    TFormMapLink &MapLink() { return *FormMapLink; }
+    TFormSignatureEdit &SignatureEdit() { return *FormSignatureEdit; }
+    TFormTagDialog &TagDialog() { return *FormTagDialog; }
+    TFormLinkDialog &LinkDialog() { return *FormLinkDialog; }
+    TFormMidashiDialog &MidashiDialog() { return *FormMidashiDialog; }
 
 Q_SIGNALS:
     // The password step was cancelled.
@@ -76,11 +86,16 @@ private:
     std::unique_ptr<TFormAddReceivers> FormAddReceivers;
     std::unique_ptr<TFormDestinationList> FormDestinationList;
     std::unique_ptr<TFormAddMailList> FormAddMailList;
+    std::unique_ptr<TFormMapLink> FormMapLink;
     std::unique_ptr<TFormConfig> FormConfig;
     std::unique_ptr<TFormSendProgress> FormSendProgress;
     std::unique_ptr<TFormLoginPass> FormLoginPass;
     std::unique_ptr<TFormCreatePass> FormCreatePass;
     std::unique_ptr<TFormCsvImport> FormCsvImport;
+    std::unique_ptr<TFormSignatureEdit> FormSignatureEdit;
+    std::unique_ptr<TFormTagDialog> FormTagDialog;
+    std::unique_ptr<TFormLinkDialog> FormLinkDialog;
+    std::unique_ptr<TFormMidashiDialog> FormMidashiDialog;
     std::unique_ptr<TFormCsvImportError> FormCsvImportError;
     std::unique_ptr<TFormMailMakeMsg_Close> FormMailMakeMsg_Close;
     std::unique_ptr<TFormMailMakeMsg_Show> FormMailMakeMsg_Show;
