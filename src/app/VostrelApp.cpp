@@ -17,6 +17,7 @@
 #include "destinations/UnitCsvImportError.h"
 #include "destinations/UnitDestinationList.h"
 #include "history/UnitMain.h"
+#include "history/UnitVersion.h"
 #include "send/SendLogRekey.h"
 #include "send/UnitSendProgress.h"
 #include "senders/SenderAccount.h"
@@ -64,6 +65,7 @@ TVostrelApp::TVostrelApp()
     FormLoginPass = std::make_unique<TFormLoginPass>(FormMain.get());
     FormCreatePass = std::make_unique<TFormCreatePass>(FormMain.get());
     FormCsvImport = std::make_unique<TFormCsvImport>(main);
+    FormVersion = std::make_unique<TFormVersion>(main);
     FormCsvImportError = std::make_unique<TFormCsvImportError>(main);
     FormMailMakeMsg_Close = std::make_unique<TFormMailMakeMsg_Close>(main);
     FormMailMakeMsg_Show = std::make_unique<TFormMailMakeMsg_Show>(main);
@@ -83,6 +85,7 @@ TVostrelApp::TVostrelApp()
     links.createPass = FormCreatePass.get();
     links.config = FormConfig.get();
     links.configProgress = FormConfigProgress.get();
+    links.version = FormVersion.get();
     links.openCompose = [this] {
         OpenComposeFromMain(*FormMailMakeMsg_Show, *FormMailMakeMsg_Close, *FormMailMake);
     };
@@ -101,6 +104,7 @@ TVostrelApp::~TVostrelApp()
     FormMailMakeMsg_Show.reset();
     FormMailMakeMsg_Close.reset();
     FormCsvImportError.reset();
+    FormVersion.reset();
     FormCsvImport.reset();
     FormCreatePass.reset();
     FormLoginPass.reset();

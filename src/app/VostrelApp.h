@@ -25,6 +25,7 @@ class TFormMailMake;
 class TFormMailMakeMsg_Close;
 class TFormMailMakeMsg_Show;
 class TFormSendProgress;
+class TFormVersion;
 
 // QApplication that reports an exception escaping an event handler instead
 // of ending the program.
@@ -62,6 +63,7 @@ public:
     TFormMailMakeMsg_Close &MailMakeMsgClose() { return *FormMailMakeMsg_Close; }
     TFormMailMakeMsg_Show &MailMakeMsgShow() { return *FormMailMakeMsg_Show; }
     TFormSendProgress &SendProgress() { return *FormSendProgress; }
+    TFormVersion &Version() { return *FormVersion; }
 
 Q_SIGNALS:
     // The password step was cancelled.
@@ -81,6 +83,7 @@ private:
     std::unique_ptr<TFormLoginPass> FormLoginPass;
     std::unique_ptr<TFormCreatePass> FormCreatePass;
     std::unique_ptr<TFormCsvImport> FormCsvImport;
+    std::unique_ptr<TFormVersion> FormVersion;
     std::unique_ptr<TFormCsvImportError> FormCsvImportError;
     std::unique_ptr<TFormMailMakeMsg_Close> FormMailMakeMsg_Close;
     std::unique_ptr<TFormMailMakeMsg_Show> FormMailMakeMsg_Show;
