@@ -43,8 +43,8 @@ TFormVersion::TFormVersion(QWidget *parent)
     LabelTitle->setFont(titleFont);
     LabelVersion = new QLabel(u"バージョン "_s + ProgramVersion(), this);
     LabelVersion->setObjectName(u"LabelVersion"_s);
-    LabelCredit = new QLabel(
-        u"HTMLソースエディタ: QScintilla\n(C) Riverbank Computing Limited"_s, this);
+    LabelCredit =
+        new QLabel(u"HTMLソースエディタ: QScintilla\n(C) Riverbank Computing Limited"_s, this);
     LabelCredit->setObjectName(u"LabelCredit"_s);
     BtnOk = NewPushButton(this, u"BtnOk"_s, u"OK"_s);
     BtnOk->setDefault(true);
