@@ -24,6 +24,7 @@
 #include "destinations/UnitCsvImportError.h"
 #include "destinations/UnitDestinationList.h"
 #include "history/UnitMain.h"
+#include "history/UnitVersion.h"
 #include "send/SendLogRekey.h"
 #include "send/UnitSendProgress.h"
 #include "senders/SenderAccount.h"
@@ -76,6 +77,7 @@ TVostrelApp::TVostrelApp()
     FormTagDialog = std::make_unique<TFormTagDialog>(main);
     FormLinkDialog = std::make_unique<TFormLinkDialog>(main);
     FormMidashiDialog = std::make_unique<TFormMidashiDialog>(main);
+    FormVersion = std::make_unique<TFormVersion>(main);
     FormCsvImportError = std::make_unique<TFormCsvImportError>(main);
     FormMailMakeMsg_Close = std::make_unique<TFormMailMakeMsg_Close>(main);
     FormMailMakeMsg_Show = std::make_unique<TFormMailMakeMsg_Show>(main);
@@ -100,6 +102,7 @@ TVostrelApp::TVostrelApp()
     links.createPass = FormCreatePass.get();
     links.config = FormConfig.get();
     links.configProgress = FormConfigProgress.get();
+    links.version = FormVersion.get();
     links.openCompose = [this] {
         OpenComposeFromMain(*FormMailMakeMsg_Show, *FormMailMakeMsg_Close, *FormMailMake);
     };
@@ -118,6 +121,7 @@ TVostrelApp::~TVostrelApp()
     FormMailMakeMsg_Show.reset();
     FormMailMakeMsg_Close.reset();
     FormCsvImportError.reset();
+    FormVersion.reset();
     FormMidashiDialog.reset();
     FormLinkDialog.reset();
     FormTagDialog.reset();

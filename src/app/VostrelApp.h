@@ -30,6 +30,7 @@ class TFormSignatureEdit;
 class TFormTagDialog;
 class TFormLinkDialog;
 class TFormMidashiDialog;
+class TFormVersion;
 
 // QApplication that reports an exception escaping an event handler instead
 // of ending the program.
@@ -72,6 +73,7 @@ public:
     TFormTagDialog &TagDialog() { return *FormTagDialog; }
     TFormLinkDialog &LinkDialog() { return *FormLinkDialog; }
     TFormMidashiDialog &MidashiDialog() { return *FormMidashiDialog; }
+    TFormVersion &Version() { return *FormVersion; }
 
 Q_SIGNALS:
     // The password step was cancelled.
@@ -96,6 +98,7 @@ private:
     std::unique_ptr<TFormTagDialog> FormTagDialog;
     std::unique_ptr<TFormLinkDialog> FormLinkDialog;
     std::unique_ptr<TFormMidashiDialog> FormMidashiDialog;
+    std::unique_ptr<TFormVersion> FormVersion;
     std::unique_ptr<TFormCsvImportError> FormCsvImportError;
     std::unique_ptr<TFormMailMakeMsg_Close> FormMailMakeMsg_Close;
     std::unique_ptr<TFormMailMakeMsg_Show> FormMailMakeMsg_Show;

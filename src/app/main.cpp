@@ -4,6 +4,7 @@
 #include "core/DialogService.h"
 #include "core/UiHelpers.h"
 #include "history/UnitMain.h"
+#include "history/UnitVersion.h"
 
 #include <cstdlib>
 #include <unistd.h>
@@ -16,6 +17,10 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     vostrel::TVostrelApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vostrel"));
+    QCoreApplication::setApplicationVersion(vostrel::ProgramVersion());
+    // The desktop entry vostrel.desktop and the icon it names.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vostrel"));
+    QGuiApplication::setWindowIcon(vostrel::ProgramIcon());
     vostrel::UseProgramIconTheme();
     vostrel::InstallDialogLogIfRequested();
 

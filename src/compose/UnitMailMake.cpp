@@ -6,6 +6,7 @@
 #include "core/AtomicFile.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
+#include "core/SilentWebView.h"
 #include "core/SjisCodec.h"
 #include "core/SjisText.h"
 #include "core/UiHelpers.h"
@@ -29,9 +30,6 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <filesystem>
 
@@ -59,32 +57,6 @@ const char *const kMergeTagButtons[kMergeTagCount] = {
     "PNGBtn_Sashi_Name", "PNGBtn_Sashi_Ht", "PNGBtn_Sashi_Mail", "PNGBtn_Sashi_1", "PNGBtn_Sashi_2",
     "PNGBtn_Sashi_3",    "PNGBtn_Sashi_4",  "PNGBtn_Sashi_5",    "PNGBtn_Sashi_6", "PNGBtn_Sashi_7",
     "PNGBtn_Sashi_8",    "PNGBtn_Sashi_9",  "PNGBtn_Sashi_10"};
-
-// The preview runs no scripts (a mail reader runs none either), so no script
-// error or script dialog can appear; messages of the page go nowhere, and a
-// clicked link does not lead away from the preview (links within the page
-// still work).
-class SilentPreviewPage : public QWebEnginePage
-{
-public:
-    SilentPreviewPage(QWebEngineProfile *profile, QObject *parent)
-        : QWebEnginePage(profile, parent)
-    {
-        settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
-        settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
-    }
-
-protected:
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &, int,
-                                  const QString &) override
-    {}
-    bool acceptNavigationRequest(const QUrl &target, NavigationType type, bool) override
-    {
-        if (type != NavigationTypeLinkClicked)
-            return true;
-        return target.adjusted(QUrl::RemoveFragment) == url().adjusted(QUrl::RemoveFragment);
-    }
-};
 
 QLineEdit *NewNameEdit(QWidget *parent, const QString &objectName)
 {
@@ -374,13 +346,6 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     SetNameField(NameField::Bcc, {});
     // HTML mode starts from the template in the data folder.
     RunGuarded(this, [] { EnsureHtmlTemplate(); });
-}
-
-TFormMailMake::~TFormMailMake()
-{
-    // The browser's page must go before the profile it uses.
-    delete WebBrowser;
-    delete previewProfile_;
 }
 
 void TFormMailMake::SetLinks(Links links)
@@ -716,8 +681,7 @@ void TFormMailMake::RenderPreview()
         source = ApplyMergeTags(source, previewRecipients_[chosen - 1].recipient);
     const fs::path file = WritePreviewFile(source);
     EnsureBrowser();
-    WebBrowser->load(
-        QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(file.native()))));
+    LoadLocalFile(WebBrowser, file);
 }
 
 void TFormMailMake::EnsureBrowser()
@@ -725,10 +689,7 @@ void TFormMailMake::EnsureBrowser()
     if (WebBrowser)
         return;
     // Made on first use only: the browser engine is slow to start.
-    previewProfile_ = new QWebEngineProfile(this);
-    WebBrowser = new QWebEngineView(TabSheetBrowser);
-    WebBrowser->setObjectName(u"WebBrowser"_s);
-    WebBrowser->setPage(new SilentPreviewPage(previewProfile_, WebBrowser));
+    WebBrowser = NewSilentWebView(TabSheetBrowser, u"WebBrowser"_s);
     auto *layout = static_cast<QVBoxLayout *>(TabSheetBrowser->layout());
     // In place of the stretch that kept the room.
     delete layout->takeAt(layout->count() - 1);

@@ -25,7 +25,6 @@ class QRadioButton;
 class QSpinBox;
 class QTabWidget;
 class QToolButton;
-class QWebEngineProfile;
 class QWebEngineView;
 class QsciScintilla;
 
@@ -53,7 +52,6 @@ public:
     };
 
     explicit TFormMailMake(QWidget *parent = nullptr);
-    ~TFormMailMake() override;
     void SetLinks(Links links);
 
     // Keeps the draft or starts a new mail; runs each time the window is shown.
@@ -176,7 +174,6 @@ private:
     QsciScintilla *SynMemo;
     QWidget *PanelPreviewRecipient;
     QComboBox *ComboBoxPreviewRecipient;
-    QWebEngineProfile *previewProfile_ = nullptr;
     QWebEngineView *WebBrowser = nullptr;
     QSpinBox *SpinEditInterbal;
     QCheckBox *CBHtml;

@@ -182,6 +182,63 @@ std::string EncryptedFieldFile::ReadField()
     return codec_.DecryptString(std::string_view(cipherBuffer_.data(), size));
 }
 
+std::string EncryptedFieldFile::ReadFieldPrefix(std::size_t maxBytes, bool *cut)
+{
+    if (cut)
+        *cut = false;
+    const int32_t length = ReadLength();
+    if (length <= 0)
+        return {};
+    const auto size = static_cast<size_t>(length);
+    // The text of a field is shorter than its ciphertext (at least one byte
+    // of padding): a field of up to maxBytes + 8 bytes is read whole.
+    const size_t wanted = (maxBytes + 7) / 8 * 8;
+    if (size <= wanted + 8) {
+        if (cipherBuffer_.size() < size)
+            cipherBuffer_.resize(size);
+        ReadExact(cipherBuffer_.data(), size);
+        std::string text = codec_.DecryptString(std::string_view(cipherBuffer_.data(), size));
+        if (text.size() > maxBytes) {
+            text.resize(maxBytes);
+            if (cut)
+                *cut = true;
+        }
+        return text;
+    }
+    // A long field: its first blocks decipher on their own (chaining runs
+    // forward from the IV); the padding lies in the last block, never here.
+    std::string text(wanted, '\0');
+    ReadExact(text.data(), wanted);
+    TBlowFish cipher;
+    TCryptCBC mode(codec_.Key(), &cipher, kFieldIV, sizeof kFieldIV, padNone, false);
+    mode.Decrypt(Bytes(text), reinterpret_cast<unsigned char *>(text.data()), wanted);
+    SkipExact(size - wanted);
+    text.resize(maxBytes);
+    if (cut)
+        *cut = true;
+    return text;
+}
+
+void EncryptedFieldFile::SkipField()
+{
+    const int32_t length = ReadLength();
+    if (length > 0)
+        SkipExact(static_cast<size_t>(length));
+}
+
+void EncryptedFieldFile::SkipExact(size_t n)
+{
+    if (!in_)
+        throw std::logic_error("field file not open for reading");
+    if (n > remaining_)
+        EarlyEnd();
+    if (n == 0)
+        return;
+    if (::fseeko(in_, static_cast<off_t>(n), SEEK_CUR) != 0)
+        throw FileError::ReadFailed(path_, FileError::ErrnoText(errno));
+    remaining_ -= n;
+}
+
 std::string EncryptedFieldFile::ReadRawField()
 {
     const int32_t length = ReadLength();

@@ -62,6 +62,13 @@ public:
     // larger than what is left of the file is an early end. Never allocates
     // more than the file holds.
     std::string ReadField();
+    // Reads the next field but deciphers at most the first maxBytes bytes of
+    // its text (whole blocks); the rest of the field is passed over unread.
+    // *cut (when given) tells whether the text was longer. The field must be
+    // whole in the file, as for ReadField.
+    std::string ReadFieldPrefix(std::size_t maxBytes, bool *cut = nullptr);
+    // Passes over the next field without deciphering it.
+    void SkipField();
     // Reads the next field's raw ciphertext, unchanged (for copying fields).
     std::string ReadRawField();
     // True when no byte is left to read.
@@ -78,6 +85,7 @@ public:
 private:
     EncryptedFieldFile(std::filesystem::path path, std::string key);
     void ReadExact(char *dst, size_t n);
+    void SkipExact(size_t n);
     // The next length field; checks that the file still holds its bytes.
     int32_t ReadLength();
     [[noreturn]] void EarlyEnd() const;

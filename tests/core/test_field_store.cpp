@@ -463,3 +463,49 @@ TEST_F(FieldStoreTest, FilesMoveAndReadTheirOwnKey)
     in = std::move(moved); // back again, still positioned at the end
     EXPECT_TRUE(in.AtEnd());
 }
+
+TEST_F(FieldStoreTest, APrefixOfALongFieldIsReadWithoutTheRestAndTheNextFieldFollows)
+{
+    // Texts around the block and limit boundaries, each followed by a short
+    // field that must read correctly after the prefix or the skip.
+    std::string text;
+    for (int i = 0; i < 300; ++i)
+        text += static_cast<char>('A' + i % 26);
+    struct Case
+    {
+        std::size_t length;
+        std::size_t limit;
+    };
+    const Case cases[] = {{0, 16},  {1, 16},  {15, 16}, {16, 16}, {17, 16},
+                          {23, 16}, {24, 16}, {25, 16}, {40, 16}, {300, 16},
+                          {300, 5}, {300, 0}, {7, 0},   {8, 5},   {299, 298}};
+    for (const Case &c : cases) {
+        const std::string plain = text.substr(0, c.length);
+        WriteBytes(file, ReferenceField(DefaultKey, plain) + ReferenceField(DefaultKey, "next"));
+        const std::string where = std::to_string(c.length) + "/" + std::to_string(c.limit);
+        {
+            EncryptedFieldFile in = EncryptedFieldFile::OpenRead(file);
+            bool cut = false;
+            EXPECT_EQ(in.ReadFieldPrefix(c.limit, &cut), plain.substr(0, c.limit)) << where;
+            EXPECT_EQ(cut, c.length > c.limit) << where;
+            EXPECT_EQ(in.ReadField(), "next") << where;
+            EXPECT_TRUE(in.AtEnd());
+        }
+        EncryptedFieldFile in = EncryptedFieldFile::OpenRead(file);
+        in.SkipField();
+        EXPECT_EQ(in.ReadField(), "next") << where;
+    }
+}
+
+TEST_F(FieldStoreTest, APrefixOrASkipOfAFieldCutShortIsAReadError)
+{
+    const std::string a = ReferenceField(DefaultKey, std::string(100, 'x'));
+    for (int skip = 0; skip < 2; ++skip) {
+        WriteBytes(file, a.substr(0, a.size() - 1));
+        EncryptedFieldFile in = EncryptedFieldFile::OpenRead(file);
+        if (skip)
+            EXPECT_THROW(in.SkipField(), FileError);
+        else
+            EXPECT_THROW(in.ReadFieldPrefix(8), FileError);
+    }
+}

@@ -1,0 +1,173 @@
+#include "history/SentHistory.h"
+
+#include "compose/Preview.h"
+#include "compose/TextFile.h"
+#include "core/AtomicFile.h"
+#include "core/DataFolder.h"
+#include "core/Errors.h"
+#include "core/FieldStore.h"
+#include "core/SjisCodec.h"
+
+#include <QCollator>
+#include <algorithm>
+#include <system_error>
+
+namespace vostrel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Drops a lead byte left alone at the end of a text cut short.
+void TrimToWholeCharacters(std::string &text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (IsSjisLeadByte(static_cast<unsigned char>(text[i]))) {
+            if (i + 1 == text.size()) {
+                text.resize(i);
+                return;
+            }
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+}
+
+bool IsPlainFileName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
+} // namespace
+
+fs::path HistoryLogRoot()
+{
+    return DataFolder() / "Logs" / "";
+}
+
+fs::path HistorySenderFolder(const fs::path &logRoot, std::string_view sender)
+{
+    return logRoot / FileNameOf(sender);
+}
+
+std::vector<fs::path> HistoryFiles(const fs::path &senderFolder)
+{
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (fs::directory_iterator it(senderFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().native();
+        std::error_code typeEc;
+        if (name.empty() || name.front() == '.' || !it->is_regular_file(typeEc))
+            continue;
+        files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end(),
+              [](const fs::path &a, const fs::path &b) { return a.filename() < b.filename(); });
+    return files;
+}
+
+HistoryEntry ReadHistoryEntry(const fs::path &file, std::string sender, const std::string &key)
+{
+    HistoryEntry entry;
+    EncryptedFieldFile in = EncryptedFieldFile::OpenRead(file, key);
+    for (int i = 0; i < HistoryEntry::kFieldCount; ++i) {
+        bool cut = false;
+        std::string &field = entry.fields[static_cast<std::size_t>(i)];
+        field = in.ReadFieldPrefix(kHistoryFieldLimit, &cut);
+        if (cut) {
+            TrimToWholeCharacters(field);
+            entry.cutFields |= static_cast<std::uint16_t>(1u << i);
+        }
+    }
+    entry.sender = std::move(sender);
+    entry.file = file;
+    return entry;
+}
+
+HistoryPreview ReadHistoryPreview(const fs::path &file, const std::string &key)
+{
+    HistoryPreview preview;
+    EncryptedFieldFile in = EncryptedFieldFile::OpenRead(file, key);
+    preview.subject = in.ReadField();
+    for (int field = 2; field <= 12; ++field)
+        in.SkipField();
+    preview.body = in.ReadField();
+    preview.attachments = in.ReadField();
+    return preview;
+}
+
+std::optional<fs::path> HistoryPictureFolder(const HistoryEntry &entry)
+{
+    if (!IsPlainFileName(entry.StartTime()))
+        return std::nullopt;
+    const fs::path name = FileNameOf(entry.StartTime());
+    fs::path logName = name;
+    logName += ".vsl";
+    if (entry.file.filename() != logName)
+        return std::nullopt;
+    return entry.file.parent_path() / name;
+}
+
+void DeleteHistoryEntry(const HistoryEntry &entry)
+{
+    std::error_code ec;
+    if (!fs::remove(entry.file, ec) && ec && ec != std::errc::no_such_file_or_directory)
+        throw FileError(entry.file, "ファイルを削除できませんでした: " + entry.file.string() +
+                                        "\n" + FileError::ErrnoText(ec.value()));
+    if (const std::optional<fs::path> pictures = HistoryPictureFolder(entry)) {
+        if (fs::is_directory(fs::symlink_status(*pictures, ec)))
+            fs::remove_all(*pictures, ec);
+    }
+}
+
+std::vector<std::size_t> HistorySortOrder(const std::vector<HistoryEntry> &entries, int sortState)
+{
+    std::vector<std::size_t> order(entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const int column = std::abs(sortState) - 1;
+    if (sortState == 0 || column >= HistoryEntry::kColumnCount)
+        return order;
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseSensitive);
+    collator.setNumericMode(false);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(entries.size());
+    for (const HistoryEntry &entry : entries)
+        keys.push_back(collator.sortKey(SjisToQString(entry.Column(column))));
+    if (sortState > 0)
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return keys[a].compare(keys[b]) < 0;
+        });
+    else
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return keys[a].compare(keys[b]) > 0;
+        });
+    return order;
+}
+
+fs::path HistoryWorkFile()
+{
+    return WorkFolder() / "History_work.html";
+}
+
+std::string HistoryPage(std::string_view body, const std::optional<fs::path> &pictureFolder)
+{
+    const std::string text = TextLinesWithCrLf(body);
+    if (pictureFolder)
+        return PreviewPage(text, *pictureFolder);
+    if (DeclaredCharset(text).find("UTF-8") != std::string::npos)
+        return SjisToUtf8(text);
+    return text;
+}
+
+fs::path WriteHistoryPage(std::string_view body, const std::optional<fs::path> &pictureFolder)
+{
+    WriteFileAtomically(HistoryWorkFile(), HistoryPage(body, pictureFolder));
+    return HistoryWorkFile();
+}
+
+} // namespace vostrel

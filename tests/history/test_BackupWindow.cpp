@@ -1,0 +1,261 @@
+// Backup and restore from the main window's buttons: the messages, the
+// folder picker, the numbered backup folders, the validity check, the
+// password step for the restored data, and failures that change nothing.
+#include "../destinations/WindowDriver.h"
+#include "HistoryFixture.h"
+
+#include "core/AppState.h"
+#include "core/Backup.h"
+#include "core/Errors.h"
+#include "core/Password.h"
+#include "core/UnitLoginPass.h"
+#include "senders/SenderAccount.h"
+
+#include <QAbstractItemView>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace vostrel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace Qt::Literals::StringLiterals;
+
+const QString kNotice = u"※作成されるバックアップは読込(復元)時、現在のパスワードが必要になります。"
+                        u"\r\n　パスワードを忘れないようにご注意ください"_s;
+const QString kMade = u"バックアップを作成しました"_s;
+const QString kInvalid =
+    u"バックファイルフォルダが正しくないか必要なファイルがないため読み込めません"_s;
+const QString kLoaded = u"バックアップを読み込みました。パスワードを入力してください"_s;
+
+class BackupWindowTest : public HistoryTest
+{
+protected:
+    void SetUp() override
+    {
+        HistoryTest::SetUp();
+        chosen = TempDir() / "バックアップ先";
+        fs::create_directories(chosen);
+        WriteConfig(std::string(DefaultKey));
+        AddSender("営業部");
+        WriteLog({.sender = "営業部", .startTime = StartTime(1), .pictures = {{"p.png", "png"}}});
+        WriteBytes(DataFolder() / "html.txt", "<html>template</html>");
+        loginPass = std::make_unique<TFormLoginPass>();
+        TFormMain::Links links;
+        links.loginPass = loginPass.get();
+        Main().SetLinks(links);
+    }
+    void TearDown() override
+    {
+        SetBackupCopyHook(nullptr);
+        main.reset();
+        loginPass.reset();
+        HistoryTest::TearDown();
+    }
+
+    // Answers the next folder picker with folder (cancels when empty) and
+    // records its caption.
+    void PickFolder(const fs::path &folder)
+    {
+        WhenModal(u"SelectFolder"_s, [this, folder](QWidget *w) {
+            auto *dialog = qobject_cast<QFileDialog *>(w);
+            ASSERT_NE(dialog, nullptr);
+            captions << dialog->windowTitle();
+            EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+            if (folder.empty()) {
+                dialog->reject();
+                return;
+            }
+            for (auto *view : dialog->findChildren<QAbstractItemView *>())
+                view->clearSelection();
+            dialog->findChild<QLineEdit *>(u"fileNameEdit"_s)
+                ->setText(QString::fromStdString(folder.native()));
+            static_cast<QDialog *>(dialog)->accept();
+            EXPECT_FALSE(dialog->isVisible()) << "the picker refused " << folder;
+        });
+    }
+    void Click(const QString &button)
+    {
+        QTest::mouseClick(Child<QToolButton>(&Main(), button), Qt::LeftButton);
+    }
+    // Makes a backup through the window into chosen.
+    void Backup()
+    {
+        PickFolder(chosen);
+        Click(u"PNGBtnBkSave"_s);
+    }
+    // A backup of data kept under key, with one account named sender.
+    fs::path BackupUnder(const std::string &key, const std::string &sender)
+    {
+        const fs::path keep = TempDir() / "kept";
+        fs::copy(DataFolder(), keep, fs::copy_options::recursive);
+        fs::remove_all(DataFolder() / "Senders");
+        fs::create_directories(DataFolder() / "Senders");
+        SetCurrentKey(key);
+        WriteConfig(key);
+        AddSender(sender);
+        const fs::path backup = MakeBackup(TempDir());
+        fs::remove_all(DataFolder());
+        fs::copy(keep, DataFolder(), fs::copy_options::recursive);
+        fs::remove_all(keep);
+        SetCurrentKey(std::string(DefaultKey));
+        return backup;
+    }
+
+    fs::path chosen;
+    QStringList captions;
+    std::unique_ptr<TFormLoginPass> loginPass;
+};
+
+TEST_F(BackupWindowTest, BackingUpTwiceMakesTwoNumberedFoldersWithoutTheTemplate)
+{
+    Backup();
+    EXPECT_EQ(dialogs.Texts(), (QStringList{kNotice, kMade}));
+    EXPECT_EQ(captions, QStringList{u"バックアップ先を選択してください"_s});
+    Backup();
+    EXPECT_EQ(dialogs.Texts(), (QStringList{kNotice, kMade, kNotice, kMade}));
+
+    auto expected = Snapshot(DataFolder());
+    expected.erase("html.txt");
+    ASSERT_TRUE(fs::exists(chosen / "Vostrel_backup"));
+    EXPECT_EQ(Snapshot(chosen / "Vostrel_backup"), expected);
+    EXPECT_EQ(Snapshot(chosen / "Vostrel_backup(1)"), expected);
+    // The copy holds config.dat, the log and its pictures.
+    EXPECT_TRUE(expected.count("config.dat"));
+    EXPECT_TRUE(expected.count("Logs/営業部/" + StartTime(1) + "/p.png"));
+
+    // A cancelled picker does nothing more.
+    PickFolder({});
+    Click(u"PNGBtnBkSave"_s);
+    EXPECT_EQ(dialogs.Texts().size(), 5);
+    EXPECT_EQ(dialogs.Texts().last(), kNotice);
+    EXPECT_FALSE(fs::exists(chosen / "Vostrel_backup(2)"));
+}
+
+TEST_F(BackupWindowTest, ABackupThatCannotCopyAFileNamesItAndLeavesNoFolder)
+{
+    const fs::path failing = DataFolder() / "Logs" / "営業部" / StartTime(1) / "p.png";
+    SetBackupCopyHook([&](const fs::path &file) {
+        if (file == failing)
+            throw FileError::ReadFailed(file, "injected");
+    });
+    Backup();
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[0].text, kNotice);
+    EXPECT_EQ(dialogs.shown[1].kind, ShownBox::Error);
+    EXPECT_TRUE(dialogs.shown[1].text.contains(QString::fromStdString(failing.native())))
+        << dialogs.shown[1].text.toStdString();
+    EXPECT_TRUE(fs::is_empty(chosen));
+}
+
+TEST_F(BackupWindowTest, ABackupIntoTheDataFolderIsRefused)
+{
+    const auto before = Snapshot(DataFolder());
+    PickFolder(DataFolder() / "Logs");
+    Click(u"PNGBtnBkSave"_s);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].text, u"データフォルダの中にはバックアップを作成できません。"
+                                     u"別のフォルダを選択してください"_s);
+    EXPECT_EQ(Snapshot(DataFolder()), before);
+}
+
+TEST_F(BackupWindowTest, ARestoreOfAFolderWithoutReceiversIsRefusedAndChangesNothing)
+{
+    const fs::path backup = MakeBackup(chosen);
+    fs::remove_all(backup / "Receivers");
+    WriteBytes(DataFolder() / "Senders" / "later.vsl", "");
+    const auto before = Snapshot(DataFolder());
+    PickFolder(backup);
+    Click(u"PNGBtnBkLoad"_s);
+    EXPECT_EQ(captions, QStringList{u"読み込むバックアップフォルダを選択してください"_s});
+    EXPECT_EQ(dialogs.Texts(), QStringList{kInvalid});
+    EXPECT_EQ(Snapshot(DataFolder()), before);
+    EXPECT_TRUE(Main().FirstShowDone());
+}
+
+TEST_F(BackupWindowTest, ARestoreOfABackupUnderAnotherPasswordAsksForThatPassword)
+{
+    const fs::path backup = BackupUnder("Other99", "restored");
+    PickFolder(backup);
+    bool asked = false;
+    WhenModal(u"TFormLoginPass"_s, [&](QWidget *w) {
+        asked = true;
+        EXPECT_FALSE(Main().FirstShowDone());
+        QTest::keyClicks(Child<QLineEdit>(w, u"EditPass"_s), u"Other99"_s);
+        QTest::mouseClick(Child<QPushButton>(w, u"BtnLogin"_s), Qt::LeftButton);
+    });
+    Click(u"PNGBtnBkLoad"_s);
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(dialogs.Texts(), QStringList{kLoaded});
+    EXPECT_EQ(CurrentKey(), "Other99");
+    EXPECT_TRUE(Main().FirstShowDone());
+    EXPECT_FALSE(ConfigHoldsKey(std::string(DefaultKey)));
+    // The restored data is listed: its one account, and no history.
+    ASSERT_EQ(Senders()->topLevelItemCount(), 2);
+    EXPECT_EQ(Senders()->topLevelItem(1)->text(0), u"restored"_s);
+    EXPECT_EQ(History()->model()->rowCount(), 0);
+    EXPECT_EQ(ReadSenderAccount(SenderAccountPath("restored")).FromAddress, "restored@example.jp");
+    // The template stays as it was.
+    EXPECT_EQ(ReadBytes(DataFolder() / "html.txt"), "<html>template</html>");
+}
+
+TEST_F(BackupWindowTest, CancellingThePasswordAfterARestoreEndsTheProgram)
+{
+    const fs::path backup = BackupUnder("Other99", "restored");
+    PickFolder(backup);
+    WhenModal(u"TFormLoginPass"_s, [&](QWidget *w) {
+        QTest::mouseClick(Child<QPushButton>(w, u"BtnCancel"_s), Qt::LeftButton);
+    });
+    QSignalSpy terminate(&Main(), &TFormMain::TerminateRequested);
+    Click(u"PNGBtnBkLoad"_s);
+    EXPECT_EQ(terminate.count(), 1);
+    EXPECT_TRUE(Main().FirstShowDone());
+    // The restored data stays and asks for its password at the next start.
+    EXPECT_TRUE(ConfigHoldsKey("Other99"));
+}
+
+TEST_F(BackupWindowTest, ARestoreOfABackupWithoutAPasswordGoesStraightToTheMainWindow)
+{
+    const fs::path backup = BackupUnder(std::string(DefaultKey), "nopass");
+    SetCurrentKey("SomethingElse1");
+    PickFolder(backup);
+    Click(u"PNGBtnBkLoad"_s);
+    EXPECT_EQ(dialogs.Texts(), QStringList{kLoaded});
+    EXPECT_EQ(CurrentKey(), DefaultKey);
+    EXPECT_TRUE(Main().FirstShowDone());
+    ASSERT_EQ(Senders()->topLevelItemCount(), 2);
+    EXPECT_EQ(Senders()->topLevelItem(1)->text(0), u"nopass"_s);
+    EXPECT_TRUE(Senders()->topLevelItem(0)->isSelected());
+}
+
+TEST_F(BackupWindowTest, ARestoreThatFailsHalfWayNamesTheFileAndKeepsTheOldData)
+{
+    const fs::path backup = BackupUnder("Other99", "restored");
+    const auto before = Snapshot(DataFolder());
+    const fs::path failing = backup / "Senders" / "restored.vsl";
+    SetBackupCopyHook([&](const fs::path &file) {
+        if (file == failing)
+            throw FileError::ReadFailed(file, "injected");
+    });
+    PickFolder(backup);
+    Click(u"PNGBtnBkLoad"_s);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Error);
+    EXPECT_TRUE(dialogs.shown[0].text.contains(QString::fromStdString(failing.native())))
+        << dialogs.shown[0].text.toStdString();
+    EXPECT_EQ(Snapshot(DataFolder()), before);
+    EXPECT_EQ(CurrentKey(), DefaultKey);
+    EXPECT_TRUE(Main().FirstShowDone());
+    EXPECT_EQ(Senders()->topLevelItem(1)->text(0), u"営業部"_s);
+}
+
+} // namespace
+} // namespace vostrel::test
