@@ -120,7 +120,7 @@ TFormMain::TFormMain(QWidget *parent)
         NewImageButton(central, u"PNGBtnSenderList"_s, u"network-server"_s, QStyle::SP_DriveNetIcon,
                        u"接続設定"_s, u"送信元の接続設定を開きます"_s);
     PNGBtnConfig =
-        NewImageButton(central, u"PNGBtnConfig"_s, u"dialog-password"_s,
+        NewImageButton(central, u"PNGBtnConfig"_s, u"application-pgp-keys"_s,
                        QStyle::SP_DialogApplyButton, u"パスワード"_s, u"パスワードを設定します"_s);
     PNGBtnBkLoad = NewImageButton(central, u"PNGBtnBkLoad"_s, u"document-revert"_s,
                                   QStyle::SP_DialogOpenButton, u"バックアップ\n読込"_s,
