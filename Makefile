@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build run test bench format clean sanitize fuzz
+.PHONY: all bootstrap configure build run test bench format clean sanitize fuzz deb
 
 all: build
 
@@ -25,6 +25,12 @@ test: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
+
+# The Debian package vostrel_<version>_amd64.deb, in this folder.
+deb: build
+	@cd $(BUILD) && cpack -G DEB
+	@cp $(BUILD)/package/vostrel_*_amd64.deb .
+	@ls vostrel_*_amd64.deb
 
 # The tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: bootstrap
