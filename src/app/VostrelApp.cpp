@@ -14,6 +14,7 @@
 #include "destinations/UnitCsvImportError.h"
 #include "destinations/UnitDestinationList.h"
 #include "history/UnitMain.h"
+#include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
 #include "senders/SenderAccount.h"
 #include "senders/UnitAddSender.h"
@@ -42,6 +43,9 @@ TVostrelApp::TVostrelApp()
     RegisterDestinationListRekey();
     RegisterSenderAccountRekey();
     RegisterSendLogRekey();
+    RegisterSendJournalRekey();
+    // A restore waits until a send run that did not end is accounted for.
+    RegisterSendJournalRestoreGuard();
     // The main window first: its creation prepares the data folder.
     FormMain = std::make_unique<TFormMain>();
     QWidget *main = FormMain.get();

@@ -11,6 +11,7 @@
 #include "core/UnitCreatePass.h"
 #include "core/UnitLoginPass.h"
 #include "core/UnitSoftConfig.h"
+#include "send/StartSend.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -137,6 +138,9 @@ void TFormMain::FormShow()
             return;
         }
         SetCurrentKey(*key);
+        // A send run that the end of the program cut short is accounted
+        // for under the key, before the history shows its logs.
+        ReportInterruptedSend(this);
     }
     firstShowDone_ = true;
     RefillSenderList();
