@@ -287,6 +287,27 @@ TEST_F(StartSendTest, TheStopButtonEndsTheRunAfterTheMailInProgress)
     EXPECT_EQ(mailed, everyone);
 }
 
+TEST_F(StartSendTest, ARunThatDidNotEndIsAccountedForBeforeAnotherMayStart)
+{
+    const std::string start = LeavePendingJournal(Job({"three"}), 1);
+
+    EXPECT_EQ(Send(Job({"three"})), StartSendResult::NotStarted);
+
+    EXPECT_TRUE(recorder.Mails().empty());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Message);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(u"前回の送信は途中で終了しました。\r\n"_s))
+        << dialogs.shown[0].text.toStdString();
+    EXPECT_FALSE(SendJournalPending());
+    const std::vector<Recipient> three = People("p", 3);
+    EXPECT_EQ(ListOf(start + S("_未送信")), std::vector<Recipient>(three.begin() + 1, three.end()));
+
+    dialogs.Clear();
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(Job({"three"})), StartSendResult::Completed);
+    EXPECT_EQ(recorder.Mails().size(), 3u);
+}
+
 TEST_F(StartSendTest, ASecondSendDuringARunIsNotStarted)
 {
     StartSendResult second = StartSendResult::Completed;
