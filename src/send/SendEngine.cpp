@@ -481,11 +481,13 @@ private:
             aborted_ = replay_->endedHow == "aborted";
         } else if (attempted_ < result_.total) {
             result_.interruptedMail = attempted_ + 1;
-            if (!listsChanged_)
-                result_.interruptedMailTo =
-                    job_.sendIndividually
-                        ? std::string(records_.Address(static_cast<Index>(attempted_)))
-                        : MainLists()[static_cast<std::size_t>(attempted_)];
+            if (listsChanged_)
+                return;
+            result_.interruptedMailTo =
+                job_.sendIndividually
+                    ? std::string(records_.Address(static_cast<Index>(attempted_)))
+                    : Sjis("送信先リスト「") + MainLists()[static_cast<std::size_t>(attempted_)] +
+                          Sjis("」");
         }
     }
 

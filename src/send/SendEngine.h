@@ -72,8 +72,8 @@ struct RunSendResult
     // A failure or unsent list that should have been stored could not be.
     bool listsIncomplete = false;
     // Finished from a journal: the mail that was under way when the program
-    // ended (0: none), and its address (individual sending) or its list's
-    // name (per-list sending), Shift_JIS.
+    // ended (0: none), and whom it was for (Shift_JIS): its address in
+    // individual sending, "送信先リスト「" + its list + "」" in per-list sending.
     long long interruptedMail = 0;
     std::string interruptedMailTo;
 };

@@ -352,7 +352,7 @@ SendJournalContents ReadSendJournal(const std::string &key)
 
 SendJournalWriter::SendJournalWriter(const SendJournalHeader &header, std::string key)
     : runId_(header.runId)
-    , key_(std::move(key))
+    , codec_(std::move(key))
 {
     if (SendJournalPending())
         throw VostrelError("前回の送信の記録が残っているため、送信を始められません。"
@@ -362,7 +362,7 @@ SendJournalWriter::SendJournalWriter(const SendJournalHeader &header, std::strin
     if (fd_ < 0)
         throw FileError::WriteFailed(progress, FileError::ErrnoText(errno));
     try {
-        EncryptedFieldFile plan = EncryptedFieldFile::Create(SendJournalPath(), key_);
+        EncryptedFieldFile plan = EncryptedFieldFile::Create(SendJournalPath(), codec_.Key());
         const SendJob &job = header.job;
         plan.WriteField(kMagic);
         plan.WriteField(header.runId);
@@ -415,7 +415,7 @@ void SendJournalWriter::Append(const std::string &text)
     }
     if (fd_ < 0)
         throw FileError::WriteFailed(SendProgressPath(), "");
-    WriteAll(fd_, Frame(FieldCodec(key_).EncryptString(text)), SendProgressPath());
+    WriteAll(fd_, Frame(codec_.EncryptString(text)), SendProgressPath());
     std::lock_guard lock(mutex_);
     dirty_ = true;
     if (idle_) {

@@ -27,6 +27,7 @@
 // and config.dat); a password change rewrites both.
 #pragma once
 
+#include "core/FieldStore.h"
 #include "send/SendJob.h"
 
 #include <chrono>
@@ -145,7 +146,7 @@ private:
     void StopSyncing();
 
     std::string runId_;
-    std::string key_;
+    FieldCodec codec_;
     int fd_ = -1;
 
     std::mutex mutex_;

@@ -462,9 +462,9 @@ TEST_P(ReplayTest, TheListsAndLogsComeOutAsTheRunWouldHaveWrittenThem)
 INSTANTIATE_TEST_SUITE_P(
     Modes, ReplayTest,
     testing::Values(ReplayCase{"PerListTo", false, false, 2, 4, People("y", 3), People("w", 1),
-                               "L4", "z1@example.jp, z2@example.jp"},
+                               S("送信先リスト「L4」"), "z1@example.jp, z2@example.jp"},
                     ReplayCase{"PerListBcc", false, true, 2, 4, People("y", 3), People("w", 1),
-                               "L4", "z1@example.jp, z2@example.jp"},
+                               S("送信先リスト「L4」"), "z1@example.jp, z2@example.jp"},
                     ReplayCase{"IndividualBcc", true, true, 2, 4, Slice(People("x", 2), 1, 2),
                                Join({Slice(People("y", 3), 1, 3), People("z", 2), People("w", 1)}),
                                "y2@example.jp", "x1@example.jp,x2@example.jp,y1@example.jp"}),
