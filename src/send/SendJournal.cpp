@@ -8,11 +8,15 @@
 #include "core/Reencrypt.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vostrel {
@@ -350,6 +354,44 @@ SendJournalContents ReadSendJournal(const std::string &key)
 
 // ---- SendJournalWriter ----
 
+struct SendJournalWriter::Syncer
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    int fd = -1;          // the thread's own descriptor of the progress file
+    bool dirty = false;   // written since the last sync
+    bool idle = false;    // the thread waits for work
+    bool closing = false; // the writer is done: no more syncs
+    int error = 0;        // errno of a failed sync
+
+    // Syncs written entries as soon as there are some, at most once a second.
+    static void Loop(std::shared_ptr<Syncer> self)
+    {
+        using Clock = std::chrono::steady_clock;
+        std::unique_lock lock(self->mutex);
+        Clock::time_point lastSync = Clock::now() - std::chrono::seconds(1);
+        for (;;) {
+            self->idle = true;
+            self->wake.wait(lock, [&] { return self->dirty || self->closing; });
+            self->idle = false;
+            if (self->closing)
+                break;
+            // Entries written meanwhile join this sync.
+            if (self->wake.wait_until(lock, lastSync + std::chrono::seconds(1),
+                                      [&] { return self->closing; }))
+                break;
+            self->dirty = false;
+            lock.unlock();
+            const int err = ::fdatasync(self->fd) == 0 ? 0 : errno;
+            lock.lock();
+            lastSync = Clock::now();
+            if (err != 0 && self->error == 0)
+                self->error = err;
+        }
+        ::close(self->fd);
+    }
+};
+
 SendJournalWriter::SendJournalWriter(const SendJournalHeader &header, std::string key)
     : runId_(header.runId)
     , codec_(std::move(key))
@@ -362,6 +404,18 @@ SendJournalWriter::SendJournalWriter(const SendJournalHeader &header, std::strin
     if (fd_ < 0)
         throw FileError::WriteFailed(progress, FileError::ErrnoText(errno));
     try {
+        auto syncer = std::make_shared<Syncer>();
+        syncer->fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        if (syncer->fd < 0)
+            throw FileError::WriteFailed(progress, FileError::ErrnoText(errno));
+        try {
+            std::thread(Syncer::Loop, syncer).detach();
+        } catch (...) {
+            ::close(syncer->fd);
+            throw;
+        }
+        syncer_ = std::move(syncer);
+
         EncryptedFieldFile plan = EncryptedFieldFile::Create(SendJournalPath(), codec_.Key());
         const SendJob &job = header.job;
         plan.WriteField(kMagic);
@@ -388,39 +442,44 @@ SendJournalWriter::SendJournalWriter(const SendJournalHeader &header, std::strin
         // Also makes the progress file's name durable: same folder.
         plan.Commit();
     } catch (...) {
+        StopSyncing();
         ::close(fd_);
         fd_ = -1;
         ::unlink(progress.c_str());
         throw;
     }
-    syncer_ = std::thread([this] { SyncLoop(); });
 }
 
 SendJournalWriter::~SendJournalWriter()
 {
-    StopSyncing();
-    if (fd_ >= 0) {
-        if (dirty_)
-            ::fdatasync(fd_);
-        ::close(fd_);
+    if (fd_ < 0)
+        return;
+    bool dirty = false;
+    if (syncer_) {
+        std::lock_guard lock(syncer_->mutex);
+        dirty = syncer_->dirty;
     }
+    StopSyncing();
+    if (dirty)
+        ::fdatasync(fd_);
+    ::close(fd_);
 }
 
 void SendJournalWriter::Append(const std::string &text)
 {
-    {
-        std::lock_guard lock(mutex_);
-        if (syncError_ != 0)
-            throw FileError::WriteFailed(SendProgressPath(), FileError::ErrnoText(syncError_));
-    }
-    if (fd_ < 0)
+    if (fd_ < 0 || !syncer_)
         throw FileError::WriteFailed(SendProgressPath(), "");
+    {
+        std::lock_guard lock(syncer_->mutex);
+        if (syncer_->error != 0)
+            throw FileError::WriteFailed(SendProgressPath(), FileError::ErrnoText(syncer_->error));
+    }
     WriteAll(fd_, Frame(codec_.EncryptString(text)), SendProgressPath());
-    std::lock_guard lock(mutex_);
-    dirty_ = true;
-    if (idle_) {
-        idle_ = false;
-        wake_.notify_one();
+    std::lock_guard lock(syncer_->mutex);
+    syncer_->dirty = true;
+    if (syncer_->idle) {
+        syncer_->idle = false;
+        syncer_->wake.notify_one();
     }
 }
 
@@ -441,40 +500,16 @@ void SendJournalWriter::End(long long attempted, std::string_view how)
            std::string(how));
 }
 
-void SendJournalWriter::SyncLoop()
-{
-    using Clock = std::chrono::steady_clock;
-    std::unique_lock lock(mutex_);
-    Clock::time_point lastSync = Clock::now() - std::chrono::seconds(1);
-    for (;;) {
-        idle_ = true;
-        wake_.wait(lock, [this] { return dirty_ || closing_; });
-        idle_ = false;
-        if (closing_)
-            return;
-        // At most one sync a second; entries written meanwhile join it.
-        if (wake_.wait_until(lock, lastSync + std::chrono::seconds(1), [this] { return closing_; }))
-            return;
-        dirty_ = false;
-        lock.unlock();
-        const int err = ::fdatasync(fd_) == 0 ? 0 : errno;
-        lock.lock();
-        lastSync = Clock::now();
-        if (err != 0 && syncError_ == 0)
-            syncError_ = err;
-    }
-}
-
 void SendJournalWriter::StopSyncing()
 {
-    if (!syncer_.joinable())
+    if (!syncer_)
         return;
     {
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-        wake_.notify_one();
+        std::lock_guard lock(syncer_->mutex);
+        syncer_->closing = true;
+        syncer_->wake.notify_one();
     }
-    syncer_.join();
+    syncer_.reset();
 }
 
 void SendJournalWriter::Remove()

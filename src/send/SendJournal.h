@@ -30,16 +30,13 @@
 #include "core/FieldStore.h"
 #include "send/SendJob.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace vostrel {
@@ -127,7 +124,7 @@ public:
     // FileError when either cannot be written, VostrelError when the journal
     // of another run is still pending (it is left as it is).
     SendJournalWriter(const SendJournalHeader &header, std::string key);
-    // Stops the syncing thread and syncs what is left; the files stay.
+    // Syncs what is left unsynced; the files stay.
     ~SendJournalWriter();
     SendJournalWriter(const SendJournalWriter &) = delete;
     SendJournalWriter &operator=(const SendJournalWriter &) = delete;
@@ -138,24 +135,21 @@ public:
     // The mailing is over after `attempted` mails.
     void End(long long attempted, std::string_view how);
     // The run is accounted for: removes the plan (first) and the progress.
+    // Never waits for a sync under way.
     void Remove();
+
+    // What the writer shares with its syncing thread, which lives on its own
+    // (with a file descriptor of its own) until its last sync is over.
+    struct Syncer;
 
 private:
     void Append(const std::string &text);
-    void SyncLoop();
     void StopSyncing();
 
     std::string runId_;
     FieldCodec codec_;
     int fd_ = -1;
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool dirty_ = false; // written since the last sync
-    bool idle_ = false;  // the sync thread waits for work
-    bool closing_ = false;
-    int syncError_ = 0; // errno of a failed sync
-    std::thread syncer_;
+    std::shared_ptr<Syncer> syncer_;
 };
 
 // Removes both files of a pending journal (plan first). Throws FileError when
