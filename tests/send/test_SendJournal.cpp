@@ -15,8 +15,10 @@
 #include "send/SendRecovery.h"
 #include "senders/SenderAccount.h"
 
+#include <csignal>
 #include <map>
 #include <regex>
+#include <sys/resource.h>
 
 using namespace vostrel;
 using namespace vostrel::test;
@@ -326,6 +328,44 @@ TEST_F(SendJournalTest, AJournalThatCannotBeStartedSendsNothing)
     // Nobody was mailed: everybody is in the unsent list, and the log says 0 of 2.
     EXPECT_EQ(ListOf(result.unsentListName), People("p", 2));
     EXPECT_EQ(LogOf("A", result).fields[2], "0");
+}
+
+// A journal that cannot be written any further (here: the process may not
+// make the file any larger) ends the run after the mail whose entry it lost;
+// the rest become the unsent list.
+TEST_F(SendJournalTest, AJournalThatCannotBeWrittenAnyFurtherEndsTheRun)
+{
+    AddList("six", People("p", 6));
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        if (n == 3) {
+            rlimit full = before;
+            full.rlim_cur = fs::file_size(SendProgressPath());
+            ::setrlimit(RLIMIT_FSIZE, &full);
+        }
+        return DeliveryResult{true, {}};
+    };
+    SetSendJournalStepHook([&](const std::string &step) {
+        if (step == "ended")
+            ::setrlimit(RLIMIT_FSIZE, &before);
+    });
+
+    const RunSendResult result = Run(Job({"six"}));
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(recorder.Mails().size(), 3u);
+    EXPECT_EQ(result.sentCount, 3);
+    EXPECT_EQ(result.outcome, SendOutcome::Failed);
+    EXPECT_NE(result.firstFailure.find("送信の記録に書き込めなかったため、送信を中断しました"),
+              std::string::npos)
+        << result.firstFailure;
+    EXPECT_NE(result.firstFailure.find(SendProgressPath().string()), std::string::npos);
+    EXPECT_EQ(ListOf(result.unsentListName), Slice(People("p", 6), 3, 6));
+    EXPECT_EQ(LogOf("A", result).fields[2], "3");
+    EXPECT_FALSE(SendJournalPending());
 }
 
 TEST_F(SendJournalTest, APendingJournalIsNeverOverwrittenByTheNextRun)
