@@ -23,8 +23,8 @@
 //    power cut at most the last second. A reader stops at the first entry
 //    that is cut off or does not check out (wrong id, wrong number), so a
 //    torn last record costs only that record.
-// Neither file is part of a backup or a restore (they hold only the sub-folders
-// and config.dat); a password change rewrites both.
+// Neither file is part of a backup or a restore (a backup holds only the
+// sub-folders and config.dat); a password change rewrites both.
 #pragma once
 
 #include "core/FieldStore.h"
