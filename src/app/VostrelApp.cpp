@@ -25,6 +25,7 @@
 #include "destinations/UnitDestinationList.h"
 #include "history/UnitMain.h"
 #include "history/UnitVersion.h"
+#include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
 #include "send/UnitSendProgress.h"
 #include "senders/SenderAccount.h"
@@ -54,6 +55,9 @@ TVostrelApp::TVostrelApp()
     RegisterDestinationListRekey();
     RegisterSenderAccountRekey();
     RegisterSendLogRekey();
+    RegisterSendJournalRekey();
+    // A restore waits until a send run that did not end is accounted for.
+    RegisterSendJournalRestoreGuard();
     // The main window first: its creation prepares the data folder. The
     // others follow in the order of the program's window list, except that a
     // window given to another at its creation comes just before it.

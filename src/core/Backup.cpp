@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -23,6 +24,8 @@ constexpr const char *kStagingName = "restore-staging";
 constexpr const char *kCommitName = "commit";
 
 std::function<void(const fs::path &)> copyHook;
+std::mutex guardsMutex;
+std::vector<std::pair<std::string, std::function<std::string()>>> guards;
 
 std::string ReasonOf(const std::error_code &ec)
 {
@@ -199,8 +202,21 @@ bool IsValidBackup(const fs::path &folder)
     return true;
 }
 
+void RegisterRestoreGuard(std::string name, std::function<std::string()> guard)
+{
+    std::lock_guard lock(guardsMutex);
+    std::erase_if(guards, [&](const auto &g) { return g.first == name; });
+    guards.emplace_back(std::move(name), std::move(guard));
+}
+
 void RestoreBackup(const fs::path &backup)
 {
+    {
+        std::lock_guard lock(guardsMutex);
+        for (const auto &[name, guard] : guards)
+            if (std::string reason = guard(); !reason.empty())
+                throw VostrelError(reason);
+    }
     const fs::path staging = RestoreStagingFolder();
     std::error_code ec;
     fs::remove_all(staging, ec);

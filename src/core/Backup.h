@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 
 namespace vostrel {
 
@@ -30,11 +31,17 @@ std::filesystem::path MakeBackup(const std::filesystem::path &chosen);
 // and Receivers (checked in that order).
 bool IsValidBackup(const std::filesystem::path &folder);
 
+// A check that every restore makes first: the reason (UTF-8 text for the
+// user) why a restore may not run now, or empty when it may. Subsystems whose
+// unfinished work a restore would spoil register one; a guard of the same name
+// replaces the earlier one.
+void RegisterRestoreGuard(std::string name, std::function<std::string()> guard);
+
 // Replaces every sub-folder of the data folder and config.dat by the backup's
 // (a sub-folder the backup lacks comes back empty; other files directly in the
 // data folder and extra folders of the backup are left alone). Throws
-// FileError naming the file that could not be copied; nothing has changed
-// then.
+// FileError naming the file that could not be copied, VostrelError with the
+// reason of a guard that refuses; nothing has changed then.
 void RestoreBackup(const std::filesystem::path &backup);
 
 // Run at start-up: finishes a restore whose switch was committed, or removes

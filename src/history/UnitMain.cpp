@@ -15,6 +15,7 @@
 #include "core/UnitSoftConfig.h"
 #include "history/HistoryTableModel.h"
 #include "history/UnitVersion.h"
+#include "send/StartSend.h"
 
 #include <QAction>
 #include <QApplication>
@@ -357,6 +358,9 @@ void TFormMain::FormShow(int senderRow)
             return;
         }
         SetCurrentKey(*key);
+        // A send run that the end of the program cut short is accounted
+        // for under the key, before the history shows its logs.
+        ReportInterruptedSend(this);
     }
     firstShowDone_ = true;
 

@@ -4,6 +4,7 @@
 #include "core/SjisCodec.h"
 #include "destinations/DestinationStore.h"
 #include "send/MessageBuilder.h"
+#include "send/SendJournal.h"
 #include "send/SendLog.h"
 
 #include <algorithm>
@@ -254,16 +255,45 @@ std::string WithReason(std::string context, const std::exception &e)
     return context;
 }
 
+long long UnixNow(std::chrono::system_clock::time_point time)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
+}
+
+std::chrono::system_clock::time_point FromUnix(long long seconds)
+{
+    return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+}
+
+// The addresses of one mail and why they could not all be read.
+struct MailAddresses
+{
+    std::vector<std::string> main;
+    std::vector<std::string> cc;
+    std::vector<std::string> bcc;
+    std::string reason;
+};
+
+// One run: live, mailing and keeping its journal; or replayed from the
+// journal of a run that did not end, doing the run's bookkeeping with the
+// outcomes the journal holds instead of mailing.
 class Run
 {
 public:
     Run(const SendJob &job, const SendProgressSink &progress, const std::atomic<bool> &stop,
         const RunSendOptions &options)
         : job_(job)
-        , progress_(progress)
-        , stop_(stop)
-        , options_(options)
+        , progress_(&progress)
+        , stop_(&stop)
+        , options_(&options)
         , key_(CurrentKey())
+        , failed_(records_)
+    {}
+
+    Run(const SendJournalContents &journal, std::string key)
+        : job_(journal.header.job)
+        , key_(std::move(key))
+        , replay_(&journal)
         , failed_(records_)
     {}
 
@@ -271,23 +301,39 @@ public:
     {
         try {
             Plan();
-            SendAll();
+            if (replay_)
+                CheckPlan();
+            else
+                BeginJournal();
+            if (replay_)
+                Replay();
+            else if (!aborted_)
+                SendAll();
         } catch (const std::exception &e) {
             Fail(0, WithReason("送信中にエラーが発生しました", e));
+            aborted_ = true;
         } catch (...) {
             Fail(0, "送信中にエラーが発生しました");
+            aborted_ = true;
         }
         if (result_.startTime.empty())
             result_.startTime = SendTimeText(std::chrono::system_clock::now());
-        result_.endTime = SendTimeText(std::chrono::system_clock::now(), true);
+        result_.endTime = SendTimeText(EndTime(), true);
+        result_.attempted = attempted_;
+        EndJournal();
+        SendJournalStep("ended");
         WriteLogs();
+        SendJournalStep("logs");
         StoreFailedRecipients();
+        StoreUnsentRecipients();
+        SendJournalStep("lists");
         if (!result_.failedListName.empty())
             result_.outcome = SendOutcome::FailedListStored;
         else if (!result_.failures.empty())
             result_.outcome = SendOutcome::Failed;
         else
             result_.outcome = SendOutcome::Finished;
+        RemoveJournal();
         return std::move(result_);
     }
 
@@ -320,7 +366,59 @@ private:
         } else {
             result_.total = static_cast<long long>(MainLists().size());
         }
-        result_.startTime = SendTimeText(std::chrono::system_clock::now());
+        if (replay_) {
+            result_.startTime = replay_->header.startTime;
+        } else {
+            const auto now = std::chrono::system_clock::now();
+            startUnix_ = UnixNow(now);
+            result_.startTime = SendTimeText(now);
+        }
+    }
+
+    // Individual sending: every text of every recipient loaded.
+    std::string RecordsDigest() const
+    {
+        RecipientDigest digest;
+        for (std::size_t i = 0; i < records_.Size(); ++i)
+            for (int f = 0; f < Recipient::kFieldCount; ++f)
+                digest.Add(records_.Field(static_cast<Index>(i), f));
+        return digest.Hex();
+    }
+
+    void BeginJournal()
+    {
+        if (!options_->journal)
+            return;
+        SendJournalHeader header;
+        header.runId = NewSendRunId();
+        header.job = job_;
+        header.startTime = result_.startTime;
+        header.startUnix = startUnix_;
+        header.total = result_.total;
+        if (job_.sendIndividually)
+            header.digest = RecordsDigest();
+        try {
+            journal_ = std::make_unique<SendJournalWriter>(header, key_);
+        } catch (const std::exception &e) {
+            Fail(0, WithReason("送信の記録を作成できなかったため、送信を始められませんでした", e));
+            aborted_ = true;
+            return;
+        }
+        SendJournalStep("begun");
+    }
+
+    // A replayed run rebuilds its lists from the list files: they must still
+    // hold what the run loaded.
+    void CheckPlan()
+    {
+        const SendJournalHeader &header = replay_->header;
+        if (result_.total != header.total ||
+            (job_.sendIndividually && RecordsDigest() != header.digest)) {
+            listsChanged_ = true;
+            Fail(0, "送信先リストの内容が送信の開始時から変わっているため、送信失敗・未送信の"
+                    "宛先を保存できませんでした");
+        }
+        result_.total = header.total;
     }
 
     void SendAll()
@@ -330,25 +428,72 @@ private:
         std::size_t senderIndex = 0;
         long long mailsOnSender = 0;
         for (long long n = 1; n <= total; ++n) {
-            if (stop_.load()) {
+            if (stop_->load()) {
                 result_.stopped = true;
                 break;
             }
-            if (progress_.onPosition)
-                progress_.onPosition(n, total);
+            if (progress_->onPosition)
+                progress_->onPosition(n, total);
             if (++mailsOnSender > switchEvery) {
                 mailsOnSender = 1;
                 if (!job_.senderNames.empty())
                     senderIndex = (senderIndex + 1) % job_.senderNames.size();
             }
-            SendOne(n, senderIndex);
-            Pause(job_.intervalMs, stop_);
+            const std::string reason = SendOne(n, senderIndex);
+            attempted_ = n;
+            if (journal_) {
+                try {
+                    journal_->Mail(n, reason.empty(), reason);
+                } catch (const std::exception &e) {
+                    Fail(0, WithReason("送信の記録に書き込めなかったため、送信を中断しました", e));
+                    aborted_ = true;
+                    break;
+                }
+            }
+            Pause(job_.intervalMs, *stop_);
+        }
+    }
+
+    // The mails of the journal, in order: their addresses as the run had them
+    // (for the address logs and the failed recipients) and their outcomes.
+    void Replay()
+    {
+        const std::vector<SendJournalMail> &mails = replay_->mails;
+        const auto last = static_cast<long long>(mails.size());
+        for (const SendJournalMail &mail : mails) {
+            const long long n = mail.n;
+            if (!listsChanged_) {
+                // The copies' addresses only matter for the logs, which keep
+                // those of the first and the last mail.
+                const MailAddresses addresses = AddressesOf(n, n == 1 || n == last);
+                if (!mail.sent)
+                    failed_.Collect(addresses.main);
+            }
+            if (mail.sent)
+                ++result_.sentCount;
+            else
+                Fail(n, mail.reason.empty() ? std::string("メールを送信できませんでした")
+                                            : mail.reason);
+            attempted_ = n;
+        }
+        if (replay_->ended) {
+            result_.stopped = replay_->endedHow == "stopped";
+            aborted_ = replay_->endedHow == "aborted";
+        } else if (attempted_ < result_.total) {
+            result_.interruptedMail = attempted_ + 1;
+            if (listsChanged_)
+                return;
+            result_.interruptedMailTo =
+                job_.sendIndividually
+                    ? std::string(records_.Address(static_cast<Index>(attempted_)))
+                    : Sjis("送信先リスト「") + MainLists()[static_cast<std::size_t>(attempted_)] +
+                          Sjis("」");
         }
     }
 
     // Step 4 for mail n: account, addresses, message, delivery, and step D
-    // when anything of it failed.
-    void SendOne(long long n, std::size_t senderIndex)
+    // when anything of it failed. The reason of a failure, else empty.
+    std::string SendOne(long long n, std::size_t senderIndex)
     {
         const auto k = static_cast<std::size_t>(n - 1);
         std::string reason;
@@ -358,8 +503,8 @@ private:
             reason = "送信元が選択されていません";
         } else {
             const std::string &name = job_.senderNames[senderIndex];
-            if (progress_.onSender)
-                progress_.onSender(name);
+            if (progress_->onSender)
+                progress_->onSender(name);
             try {
                 account = ReadSenderAccount(SenderAccountPath(name), key_);
             } catch (const std::exception &e) {
@@ -368,36 +513,54 @@ private:
             }
         }
 
-        // The addresses of this mail. A list that cannot be read fails the
-        // mail; the recipients read before the failure still count as its
-        // main recipients.
-        std::vector<std::string> main;
-        std::vector<std::string> cc;
-        std::vector<std::string> bcc;
-        auto noteListError = [&reason](const std::exception &e) {
-            if (reason.empty())
-                reason = e.what();
+        MailAddresses addresses = AddressesOf(n, true);
+        if (reason.empty())
+            reason = addresses.reason;
+        if (reason.empty())
+            reason = BuildAndDeliver(*account, k,
+                                     MainIsTo() ? addresses.main : std::vector<std::string>{},
+                                     addresses.cc, MainIsTo() ? addresses.bcc : addresses.main);
+        if (reason.empty()) {
+            ++result_.sentCount;
+            return {};
+        }
+        Fail(n, reason);
+        failed_.Collect(addresses.main);
+        return reason;
+    }
+
+    // The addresses of mail n, and the address logs after it. A list that
+    // cannot be read fails the mail; the recipients read before the failure
+    // still count as its main recipients. Without readCopies the Cc lists
+    // (and the Bcc lists while To is the main field) are not read.
+    MailAddresses AddressesOf(long long n, bool readCopies)
+    {
+        const auto k = static_cast<std::size_t>(n - 1);
+        MailAddresses a;
+        auto noteListError = [&a](const std::exception &e) {
+            if (a.reason.empty())
+                a.reason = e.what();
         };
         if (job_.sendIndividually) {
-            main.emplace_back(records_.Address(static_cast<Index>(k)));
+            a.main.emplace_back(records_.Address(static_cast<Index>(k)));
         } else {
             try {
-                ReadListRecords(MainLists()[k], key_, records_, &main);
+                ReadListRecords(MainLists()[k], key_, records_, &a.main);
             } catch (const std::exception &e) {
                 noteListError(e);
             }
         }
         if (MainIsTo()) {
             if (job_.sendIndividually)
-                AppendAddress(toAddrLog_, main.front());
+                AppendAddress(toAddrLog_, a.main.front());
             else
-                toAddrLog_ = JoinAddresses(main, ", ");
+                toAddrLog_ = JoinAddresses(a.main, ", ");
         } else {
             toAddrLog_.clear();
         }
         auto readRole = [&](const std::vector<std::string> &lists, bool firstOnly,
                             std::vector<std::string> &out, std::string &log) {
-            if (lists.empty() || (firstOnly && k != 0))
+            if (!readCopies || lists.empty() || (firstOnly && k != 0))
                 return;
             for (const std::string &list : lists) {
                 try {
@@ -409,26 +572,16 @@ private:
             if (!out.empty())
                 log = JoinAddresses(out, ", ");
         };
-        readRole(job_.ccLists, job_.ccFirstOnly, cc, ccAddrLog_);
+        readRole(job_.ccLists, job_.ccFirstOnly, a.cc, ccAddrLog_);
         if (MainIsTo()) {
-            readRole(job_.bccLists, job_.bccFirstOnly, bcc, bccAddrLog_);
+            readRole(job_.bccLists, job_.bccFirstOnly, a.bcc, bccAddrLog_);
         } else if (job_.sendIndividually) {
-            AppendAddress(bccAddrLog_, main.front());
+            AppendAddress(bccAddrLog_, a.main.front());
         } else {
-            bccAddrLog_ = JoinAddresses(main, ", ");
+            bccAddrLog_ = JoinAddresses(a.main, ", ");
         }
-
-        if (reason.empty())
-            reason = BuildAndDeliver(*account, k, MainIsTo() ? main : std::vector<std::string>{},
-                                     cc, MainIsTo() ? bcc : main);
-        if (reason.empty()) {
-            ++result_.sentCount;
-            return;
-        }
-        Fail(n, std::move(reason));
-        failed_.Collect(main);
+        return a;
     }
-
     // Builds mail k and hands it over; the reason of a failure, else empty.
     std::string BuildAndDeliver(const SenderAccount &account, std::size_t k,
                                 const std::vector<std::string> &to,
@@ -454,16 +607,55 @@ private:
             return "宛先がないため送信できません";
         try {
             const DeliveryResult delivered =
-                options_.deliver
-                    ? options_.deliver(account, mail)
-                    : DeliverMail(options_.transport ? *options_.transport : RealTransport(),
-                                  account, mail, options_.timeouts);
+                options_->deliver
+                    ? options_->deliver(account, mail)
+                    : DeliverMail(options_->transport ? *options_->transport : RealTransport(),
+                                  account, mail, options_->timeouts);
             if (delivered.ok)
                 return {};
             return delivered.reason.empty() ? std::string("メールを送信できませんでした")
                                             : delivered.reason;
         } catch (const std::exception &e) {
             return WithReason("メールを送信できませんでした", e);
+        }
+    }
+
+    // A live run ends now; a replayed one when its journal last heard of it.
+    std::chrono::system_clock::time_point EndTime() const
+    {
+        if (!replay_)
+            return std::chrono::system_clock::now();
+        if (replay_->ended)
+            return FromUnix(replay_->endedTime);
+        if (!replay_->mails.empty())
+            return FromUnix(replay_->mails.back().time);
+        return FromUnix(replay_->header.startUnix);
+    }
+
+    // The mailing is over: from here on only the bookkeeping is left.
+    void EndJournal()
+    {
+        if (!journal_)
+            return;
+        const char *how = result_.stopped ? "stopped" : aborted_ ? "aborted" : "done";
+        try {
+            journal_->End(attempted_, how);
+        } catch (const std::exception &e) {
+            Fail(0, WithReason("送信の記録に書き込めませんでした", e));
+        }
+    }
+
+    // The run is accounted for. A replayed run's journal is removed by its
+    // caller, which decides whether it is kept for another try.
+    void RemoveJournal()
+    {
+        if (!journal_)
+            return;
+        SendJournalStep("remove");
+        try {
+            journal_->Remove();
+        } catch (const std::exception &e) {
+            Fail(0, WithReason("送信の記録を削除できませんでした", e));
         }
     }
 
@@ -481,35 +673,81 @@ private:
         }
     }
 
-    // Step 7: the failed recipients become the list startTime + "_送信失敗".
-    void StoreFailedRecipients()
+    // Writes count recipients, recipientAt(0 .. count - 1), as a new list of
+    // the main field's kind; the list's name, or empty when it could not be
+    // written (then nothing of it is left).
+    std::string StoreList(const std::string &name, std::size_t count,
+                          const std::function<Recipient(std::size_t)> &recipientAt,
+                          const char *what)
     {
-        if (failed_.Empty())
-            return;
-        const std::string name = result_.startTime + Sjis("_送信失敗");
         bool created = false;
         try {
             CreateDestinationList(name, MainIsTo(), false, !MainIsTo(), key_);
             created = true;
-            const std::vector<Index> &entries = failed_.Entries();
-            AppendRecipients(
-                name, entries.size(), [&](std::size_t i) { return records_.Get(entries[i]); },
-                key_);
-            result_.failedListName = name;
+            AppendRecipients(name, count, recipientAt, key_);
+            return name;
         } catch (const std::exception &e) {
             if (created)
                 DeleteDestinationList(name);
-            Fail(0, WithReason("送信に失敗した宛先を送信リスト「" + Utf8Of(name) +
+            Fail(0, WithReason(std::string(what) + "送信リスト「" + Utf8Of(name) +
                                    "」に保存できませんでした",
                                e));
+            result_.listsIncomplete = true;
+            return {};
         }
     }
 
+    // Step 7: the failed recipients become the list startTime + "_送信失敗".
+    void StoreFailedRecipients()
+    {
+        if (failed_.Empty() || listsChanged_)
+            return;
+        const std::vector<Index> &entries = failed_.Entries();
+        result_.failedListName = StoreList(
+            result_.startTime + Sjis("_送信失敗"), entries.size(),
+            [&](std::size_t i) { return records_.Get(entries[i]); }, "送信に失敗した宛先を");
+    }
+
+    // The recipients of the mails the run never got to (after a stop, an
+    // error that ended it, or the end of the program) become the list
+    // startTime + "_未送信", in the order they would have been mailed. In
+    // per-list sending they are the members of the lists not mailed.
+    void StoreUnsentRecipients()
+    {
+        if (listsChanged_ || attempted_ >= result_.total)
+            return;
+        std::size_t first = 0;
+        std::size_t count = 0;
+        if (job_.sendIndividually) {
+            first = static_cast<std::size_t>(attempted_);
+            count = records_.Size() - std::min(first, records_.Size());
+        } else {
+            first = records_.Size();
+            for (auto k = static_cast<std::size_t>(attempted_); k < MainLists().size(); ++k) {
+                try {
+                    ReadListRecords(MainLists()[k], key_, records_, nullptr);
+                } catch (const std::exception &e) {
+                    Fail(0, e.what());
+                }
+            }
+            count = records_.Size() - first;
+        }
+        if (count == 0)
+            return;
+        result_.unsentListName = StoreList(
+            result_.startTime + Sjis("_未送信"), count,
+            [&](std::size_t i) { return records_.Get(static_cast<Index>(first + i)); },
+            "未送信の宛先を");
+        if (!result_.unsentListName.empty())
+            result_.unsentCount = static_cast<long long>(count);
+    }
+
     const SendJob &job_;
-    const SendProgressSink &progress_;
-    const std::atomic<bool> &stop_;
-    const RunSendOptions &options_;
+    const SendProgressSink *progress_ = nullptr;
+    const std::atomic<bool> *stop_ = nullptr;
+    const RunSendOptions *options_ = nullptr;
     const std::string key_;
+    const SendJournalContents *replay_ = nullptr;
 
     RecordStore records_;
     FailedRecipients failed_;
@@ -517,6 +755,12 @@ private:
     std::string ccAddrLog_;
     std::string bccAddrLog_;
     RunSendResult result_;
+
+    std::unique_ptr<SendJournalWriter> journal_;
+    long long startUnix_ = 0;
+    long long attempted_ = 0;   // mails whose outcome is known, 1..attempted_
+    bool aborted_ = false;      // an error ended the run before its last mail
+    bool listsChanged_ = false; // replay: the lists no longer hold the run's recipients
 };
 
 } // namespace
@@ -542,6 +786,21 @@ std::string SendTimeText(std::chrono::system_clock::time_point time, bool spaceA
     return text;
 }
 
+namespace {
+
+// Only a failure to allocate the run itself can get here.
+RunSendResult RunThatFailed(const std::exception &e)
+{
+    RunSendResult result;
+    result.outcome = SendOutcome::Failed;
+    result.firstFailure = WithReason("送信中にエラーが発生しました", e);
+    result.failures.push_back({0, result.firstFailure});
+    result.listsIncomplete = true;
+    return result;
+}
+
+} // namespace
+
 RunSendResult RunSend(const SendJob &job, const SendProgressSink &progress,
                       const std::atomic<bool> &stop, const RunSendOptions &options)
 {
@@ -550,12 +809,17 @@ RunSendResult RunSend(const SendJob &job, const SendProgressSink &progress,
     try {
         return Run(job, progress, stop, options).Go();
     } catch (const std::exception &e) {
-        // Only a failure to allocate the run itself can get here.
-        RunSendResult result;
-        result.outcome = SendOutcome::Failed;
-        result.firstFailure = WithReason("送信中にエラーが発生しました", e);
-        result.failures.push_back({0, result.firstFailure});
-        return result;
+        return RunThatFailed(e);
+    }
+}
+
+RunSendResult FinishJournaledRun(const SendJournalContents &journal, const std::string &key)
+{
+    const RecordWriteScope writing;
+    try {
+        return Run(journal, key).Go();
+    } catch (const std::exception &e) {
+        return RunThatFailed(e);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "send/MailTransport.h"
 #include "send/SendJob.h"
+#include "send/SendJournal.h"
 
 #include <atomic>
 #include <chrono>
@@ -35,6 +36,9 @@ struct RunSendOptions
     // Sends one mail; DeliverMail over the transport when empty. Tests of
     // the run's own logic put a recorder here.
     std::function<DeliveryResult(const SenderAccount &, const OutgoingMail &)> deliver;
+    // Keep the run's journal in the data folder (see SendJournal.h). Only a
+    // benchmark that measures what the journal costs turns it off.
+    bool journal = true;
 };
 
 // One step of a run that failed: a mail, or a step outside the mails.
@@ -57,6 +61,21 @@ struct RunSendResult
     std::vector<SendFailure> failures;
     // The stop flag ended the run before its last mail.
     bool stopped = false;
+    // Mails whose outcome is known (sent or failed): 1 .. attempted.
+    long long attempted = 0;
+    // The recipients of the mails the run did not get to (after a stop, an
+    // error that ended the run, or the end of the program in the middle of
+    // it) stored as a list named startTime + "_未送信" (Shift_JIS), and how
+    // many they are; empty and 0 when there were none.
+    std::string unsentListName;
+    long long unsentCount = 0;
+    // A failure or unsent list that should have been stored could not be.
+    bool listsIncomplete = false;
+    // Finished from a journal: the mail that was under way when the program
+    // ended (0: none), and whom it was for (Shift_JIS): its address in
+    // individual sending, "送信先リスト「" + its list + "」" in per-list sending.
+    long long interruptedMail = 0;
+    std::string interruptedMailTo;
 };
 
 // The time text of a run (Shift_JIS), in local time with every number
@@ -66,8 +85,18 @@ std::string SendTimeText(std::chrono::system_clock::time_point time, bool spaceA
 
 // Runs the whole job. The stop flag is tested before each mail and during the
 // pause after it. Never throws: errors outside the sending of one mail fail
-// that mail with their reason.
+// that mail with their reason. The run keeps its journal while it lasts and
+// removes it once its logs and lists are written.
 RunSendResult RunSend(const SendJob &job, const SendProgressSink &progress,
                       const std::atomic<bool> &stop, const RunSendOptions &options = {});
+
+// Does the bookkeeping of a run that did not end, from its journal, as the
+// run would have done it: the mails the journal holds count as sent or
+// failed, the recipients of the rest (the one that was under way included)
+// become the "_未送信" list; the logs carry the counts reached and the time
+// of the last entry as end time. The list files are read again and must
+// still hold what the run loaded; when they do not, the logs are written but
+// no list is (a failure says so). Leaves the journal files alone. Never throws.
+RunSendResult FinishJournaledRun(const SendJournalContents &journal, const std::string &key);
 
 } // namespace vostrel

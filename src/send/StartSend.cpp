@@ -3,7 +3,11 @@
 #include "core/AppState.h"
 #include "core/DataFolder.h"
 #include "core/DialogService.h"
+#include "core/ErrorReporting.h"
+#include "core/SjisCodec.h"
 #include "send/MailSendThread.h"
+#include "send/SendJournal.h"
+#include "send/SendRecovery.h"
 #include "send/UnitSendProgress.h"
 
 #include <QEventLoop>
@@ -22,11 +26,23 @@ const QString kFailed =
 // Set while a run is on: there is one run at a time.
 bool runInProgress = false;
 
+// The line about the recipients the run did not get to, when they were stored.
+QString UnsentLine(const RunSendResult &result)
+{
+    if (result.unsentListName.empty())
+        return {};
+    return u"※未送信の宛先を送信リスト「"_s + SjisToQString(result.unsentListName) +
+           u"」に追加しました"_s;
+}
+
 QString FailureText(const RunSendResult &result)
 {
     QString text = kFailed;
     if (result.outcome == SendOutcome::FailedListStored)
         text += u"\r\n\r\n※失敗した宛先を送信リストに追加しました"_s;
+    if (const QString unsent = UnsentLine(result); !unsent.isEmpty())
+        text +=
+            (result.outcome == SendOutcome::FailedListStored ? u"\r\n"_s : u"\r\n\r\n"_s) + unsent;
     if (!result.firstFailure.empty())
         text += u"\r\n"_s + QString::fromStdString(result.firstFailure);
     return text;
@@ -64,12 +80,26 @@ RunSendResult RunWithProgress(const SendJob &job, TFormSendProgress &progress,
 
 } // namespace
 
+void ReportInterruptedSend(QWidget *parent)
+{
+    RunGuarded(parent, [parent] {
+        const SendRecoveryReport report = RecoverInterruptedSend(CurrentKey());
+        if (!report.message.empty())
+            ShowMessage(parent, QString::fromStdString(report.message));
+    });
+}
+
 StartSendResult StartSend(SendJob job, TFormSendProgress &progress, const ComposeSendLink &link,
                           const RunSendOptions &options)
 {
     QWidget *parent = link.window;
     if (runInProgress)
         return StartSendResult::NotStarted;
+    if (SendJournalPending()) {
+        // A run that did not end is accounted for before another may start.
+        ReportInterruptedSend(parent);
+        return StartSendResult::NotStarted;
+    }
     if (job.senderNames.empty()) {
         ShowMessage(parent, u"送信元を選択してください"_s);
         return StartSendResult::NotStarted;
@@ -113,7 +143,10 @@ StartSendResult StartSend(SendJob job, TFormSendProgress &progress, const Compos
         break;
     }
     if (result.stopped) {
-        ShowMessage(parent, u"メール送信を中断しました"_s);
+        QString text = u"メール送信を中断しました"_s;
+        if (const QString unsent = UnsentLine(result); !unsent.isEmpty())
+            text += u"\r\n\r\n"_s + unsent;
+        ShowMessage(parent, text);
         return StartSendResult::Stopped;
     }
     ShowMessage(parent, u"メール送信が完了しました"_s);

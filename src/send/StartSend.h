@@ -32,7 +32,15 @@ enum class StartSendResult
 // Checks the job, asks, runs it on MailSendThread with the progress window
 // shown, keeps the windows responsive until the run ends, and shows the end
 // message.
+// A run whose journal is still pending is accounted for first
+// (ReportInterruptedSend) and nothing is sent then.
 StartSendResult StartSend(SendJob job, TFormSendProgress &progress, const ComposeSendLink &link,
                           const RunSendOptions &options = {});
+
+// Does the bookkeeping of a send run that the end of the program cut short
+// (RecoverInterruptedSend under CurrentKey) and tells the user what happened.
+// The main window calls it once the log-in has set the key and before it
+// shows the history. Nothing happens when no run is pending. Never throws.
+void ReportInterruptedSend(QWidget *parent);
 
 } // namespace vostrel

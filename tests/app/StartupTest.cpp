@@ -4,7 +4,11 @@
 #include "core/DataFolder.h"
 #include "core/Password.h"
 #include "core/UnitCreatePass.h"
+#include "destinations/DestinationStore.h"
 #include "history/UnitMain.h"
+#include "send/SendJournal.h"
+#include "send/SendLog.h"
+#include "senders/SenderAccount.h"
 #include "support/VostrelTest.h"
 
 #include <QAbstractButton>
@@ -117,6 +121,66 @@ TEST_F(StartupTest, WithAPasswordTheLogInDecidesTheKey)
     app.Start();
     QTRY_VERIFY_WITH_TIMEOUT(app.Main().FirstShowDone(), 10000);
     EXPECT_EQ(CurrentKey(), "Pass1234");
+}
+
+// A send run that a crash cut short after its first mail: once the log-in has
+// set the key, and before the sender list and the history are filled, its
+// logs and lists are written from its journal and the user is told.
+TEST_F(StartupTest, ARunThatDidNotEndIsAccountedForAfterTheLogInBeforeTheListsAreFilled)
+{
+    const std::string key = "Pass1234";
+    PrepareDataFolder(Data());
+    SetDataFolder(Data());
+    WriteConfig(key);
+    SenderAccount account;
+    account.ConfName = "A";
+    account.FromAddress = "a@sender.jp";
+    WriteSenderAccount(SenderAccountPath("A"), account, key);
+    std::vector<Recipient> three(3);
+    for (int i = 0; i < 3; ++i)
+        three[static_cast<std::size_t>(i)].fields[2] = "p" + std::to_string(i) + "@example.jp";
+    SaveDestinationList("three", {true, false, false}, three, key);
+    SendJournalHeader header;
+    header.runId = NewSendRunId();
+    header.job.senderNames = {"A"};
+    header.job.toLists = {"three"};
+    header.job.body = "body";
+    header.startTime = S("2024年03月05日09時15分02秒");
+    header.startUnix = 1709597702;
+    header.total = 3;
+    RecipientDigest digest;
+    for (const Recipient &r : three)
+        for (const std::string &field : r.fields)
+            digest.Add(field);
+    header.digest = digest.Hex();
+    SendJournalWriter(header, key).Mail(1, true);
+    SetCurrentKey("something else");
+
+    TVostrelApp app;
+    auto *senders = app.Main().findChild<QTreeWidget *>(QStringLiteral("ListViewItemBox"));
+    int sendersWhenTold = -1;
+    dialogs.onShow = [&](const ShownBox &) { sendersWhenTold = senders->topLevelItemCount(); };
+    WhenModal(QStringLiteral("TFormLoginPass"), [&](QWidget *w) {
+        QTest::keyClicks(w->findChild<QWidget *>(QStringLiteral("EditPass")),
+                         QString::fromStdString(key));
+        QTest::mouseClick(w->findChild<QAbstractButton *>(QStringLiteral("BtnLogin")),
+                          Qt::LeftButton);
+    });
+    app.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(app.Main().FirstShowDone(), 10000);
+
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(
+        QStringLiteral("前回の送信は途中で終了しました。\r\n開始日時：2024年03月05日09時15分02秒"
+                       "\r\n送信済み：1通 / 3通\r\n")))
+        << dialogs.shown[0].text.toStdString();
+    EXPECT_EQ(sendersWhenTold, 0);
+    EXPECT_EQ(senders->topLevelItemCount(), 2);
+    EXPECT_FALSE(SendJournalPending());
+    const std::string unsent = header.startTime + S("_未送信");
+    EXPECT_EQ(LoadDestinationList(unsent, key).recipients,
+              std::vector<Recipient>(three.begin() + 1, three.end()));
+    EXPECT_EQ(ReadSendLog(SendLogPath("A", header.startTime), 4, key).fields[2], "1");
 }
 
 TEST_F(StartupTest, CloseAsksOnceWhileTheComposeWindowKeepsADraft)

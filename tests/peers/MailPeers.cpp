@@ -368,6 +368,22 @@ std::vector<SmtpPeerSession> SmtpPeer::WaitForSessions(std::size_t count, int ti
     }
 }
 
+std::optional<std::vector<SmtpPeerSession>>
+SmtpPeer::WaitForSession(const std::function<bool(const SmtpPeerSession &)> &found,
+                         int timeoutMs) const
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        auto sessions = Sessions();
+        for (const SmtpPeerSession &session : sessions)
+            if (found(session))
+                return sessions;
+        if (Clock::now() >= deadline)
+            return std::nullopt;
+        Pause();
+    }
+}
+
 void SmtpPeer::ClearSessions()
 {
     WriteText(record_, "");

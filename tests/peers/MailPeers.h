@@ -23,6 +23,7 @@
 
 #include <QTemporaryDir>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -188,6 +189,11 @@ public:
     std::vector<SmtpPeerSession> Sessions() const;
     // Waits (polling the record) until at least count sessions are recorded.
     std::vector<SmtpPeerSession> WaitForSessions(std::size_t count, int timeoutMs = 10000) const;
+    // Waits (polling the record) until a recorded session satisfies found;
+    // all sessions recorded by then, or nothing when none does in time.
+    std::optional<std::vector<SmtpPeerSession>>
+    WaitForSession(const std::function<bool(const SmtpPeerSession &)> &found,
+                   int timeoutMs = 10000) const;
     void ClearSessions();
     // An account that sends through this peer: SMTPAddress host, its port,
     // SMTPSSL for ImplicitTls, no authentication, no POP.

@@ -1,6 +1,7 @@
 #include "SendRunFixture.h"
 
 #include "core/FieldStore.h"
+#include "send/SendJournal.h"
 #include "senders/SenderAccount.h"
 
 #include <cstdint>
@@ -145,6 +146,34 @@ SendLog SendRunTest::LogOf(const std::string &account, const RunSendResult &resu
 std::vector<Recipient> SendRunTest::ListOf(const std::string &name)
 {
     return LoadDestinationList(name).recipients;
+}
+
+std::string SendRunTest::LeavePendingJournal(const SendJob &job, int sent)
+{
+    SendJournalHeader header;
+    header.runId = NewSendRunId();
+    header.job = job;
+    const auto now = std::chrono::system_clock::now();
+    header.startTime = SendTimeText(now);
+    header.startUnix =
+        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    const std::vector<std::string> &main = job.toLists.empty() ? job.bccLists : job.toLists;
+    if (job.sendIndividually) {
+        RecipientDigest digest;
+        for (const std::string &list : main)
+            for (const Recipient &r : LoadDestinationList(list).recipients) {
+                ++header.total;
+                for (const std::string &field : r.fields)
+                    digest.Add(field);
+            }
+        header.digest = digest.Hex();
+    } else {
+        header.total = static_cast<long long>(main.size());
+    }
+    SendJournalWriter journal(header, CurrentKey());
+    for (int n = 1; n <= sent; ++n)
+        journal.Mail(n, true);
+    return header.startTime;
 }
 
 } // namespace vostrel::test

@@ -75,6 +75,10 @@ protected:
     SendLog LogOf(const std::string &account, const RunSendResult &result);
     // The recipients of a list file.
     std::vector<Recipient> ListOf(const std::string &name);
+    // Leaves the journal of a run of job that the end of the program cut
+    // short after its first `sent` mails went out, as a crash would; the run
+    // planned the recipients the lists now hold. Returns its start time.
+    static std::string LeavePendingJournal(const SendJob &job, int sent);
 
     MailRecorder recorder;
     std::atomic<bool> stop{false};

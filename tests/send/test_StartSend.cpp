@@ -5,6 +5,7 @@
 #include "core/AppState.h"
 #include "core/DataFolder.h"
 #include "core/SjisCodec.h"
+#include "send/SendJournal.h"
 #include "send/StartSend.h"
 #include "send/UnitSendProgress.h"
 
@@ -254,17 +255,57 @@ TEST_F(StartSendTest, TheStopButtonEndsTheRunAfterTheMailInProgress)
     EXPECT_EQ(Send(job), StartSendResult::Stopped);
 
     EXPECT_EQ(recorder.Mails().size(), 3u);
-    EXPECT_EQ(dialogs.Texts().back(), u"メール送信を中断しました"_s);
+    // The recipients of mails 4 to 10 are kept, in order, as a list for To.
+    const std::vector<DestinationListEntry> lists = ListDestinationLists();
+    ASSERT_EQ(lists.size(), 3u); // "ten", "three" and the new one
+    const std::string unsent = lists[0].name;
+    EXPECT_TRUE(unsent.ends_with(S("_未送信"))) << unsent;
+    EXPECT_EQ(lists[0].sendType, (SendType{true, false, false}));
+    const std::vector<Recipient> ten = People("q", 10);
+    EXPECT_EQ(ListOf(unsent), std::vector<Recipient>(ten.begin() + 3, ten.end()));
+    EXPECT_EQ(dialogs.Texts().back(),
+              u"メール送信を中断しました\r\n\r\n※未送信の宛先を送信リスト「"_s +
+                  SjisToQString(unsent) + u"」に追加しました"_s);
+    EXPECT_FALSE(fs::exists(SendJournalPath()));
 
-    // Showing the window again clears the stop: the next run goes through.
+    // Showing the window again clears the stop: the next run goes through,
+    // and sending the list completes the stopped run without mailing anyone
+    // twice.
     recorder.answer = {};
-    job.toLists = {"three"};
+    job.toLists = {unsent};
     dialogs.Clear();
     dialogs.Answer(true);
     EXPECT_EQ(Send(job), StartSendResult::Completed);
-    EXPECT_EQ(Control<QLabel>(u"lblSendMsg"_s)->text(), u"3/3送信中"_s);
+    EXPECT_EQ(Control<QLabel>(u"lblSendMsg"_s)->text(), u"7/7送信中"_s);
     EXPECT_FALSE(Control<QLabel>(u"LabelCancelMsg"_s)->isVisible());
-    EXPECT_EQ(recorder.Mails().size(), 6u);
+    std::vector<std::vector<std::string>> mailed;
+    for (const DeliveredMail &mail : recorder.Mails())
+        mailed.push_back(mail.recipients);
+    std::vector<std::vector<std::string>> everyone;
+    for (const Recipient &r : ten)
+        everyone.push_back({r.Address()});
+    EXPECT_EQ(mailed, everyone);
+}
+
+TEST_F(StartSendTest, ARunThatDidNotEndIsAccountedForBeforeAnotherMayStart)
+{
+    const std::string start = LeavePendingJournal(Job({"three"}), 1);
+
+    EXPECT_EQ(Send(Job({"three"})), StartSendResult::NotStarted);
+
+    EXPECT_TRUE(recorder.Mails().empty());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Message);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(u"前回の送信は途中で終了しました。\r\n"_s))
+        << dialogs.shown[0].text.toStdString();
+    EXPECT_FALSE(SendJournalPending());
+    const std::vector<Recipient> three = People("p", 3);
+    EXPECT_EQ(ListOf(start + S("_未送信")), std::vector<Recipient>(three.begin() + 1, three.end()));
+
+    dialogs.Clear();
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(Job({"three"})), StartSendResult::Completed);
+    EXPECT_EQ(recorder.Mails().size(), 3u);
 }
 
 TEST_F(StartSendTest, ASecondSendDuringARunIsNotStarted)
@@ -333,7 +374,19 @@ TEST_F(StartSendTest, AFailureOutweighsAStop)
     dialogs.Answer(true);
     EXPECT_EQ(Send(job), StartSendResult::Failed);
     EXPECT_EQ(recorder.Mails().size(), 2u);
-    EXPECT_TRUE(dialogs.Texts().back().startsWith(kFailed));
+    // Mail 3 was never sent: its recipient is in a list of its own, which
+    // the message names after the failure list.
+    std::string unsent;
+    for (const std::string &name : ListVslNames(ReceiversFolder()))
+        if (name.ends_with(S("_未送信")))
+            unsent = name;
+    const std::vector<Recipient> three = People("p", 3);
+    EXPECT_EQ(ListOf(unsent), std::vector<Recipient>{three[2]});
+    EXPECT_EQ(dialogs.Texts().back().toStdString(),
+              (kFailed + u"\r\n\r\n※失敗した宛先を送信リストに追加しました"_s +
+               u"\r\n※未送信の宛先を送信リスト「"_s + SjisToQString(unsent) +
+               u"」に追加しました\r\n421 busy"_s)
+                  .toStdString());
 }
 
 TEST_F(StartSendTest, PicturesWhoseFilesAreGoneAreDroppedBeforeTheRun)

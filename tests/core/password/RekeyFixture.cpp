@@ -6,6 +6,7 @@
 #include "core/Password.h"
 #include "core/Reencrypt.h"
 #include "destinations/DestinationStore.h"
+#include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
 #include "senders/SenderAccount.h"
 
@@ -18,6 +19,7 @@ void RegisterRecordKinds()
     RegisterDestinationListRekey();
     RegisterSenderAccountRekey();
     RegisterSendLogRekey();
+    RegisterSendJournalRekey();
 }
 
 namespace {
@@ -45,6 +47,9 @@ FieldSnapshot SnapshotRecords(const std::string &key)
         for (const fs::path &l : ListVslFiles(data / "Logs" / FileNameOf(VslNameOf(p))))
             snapshot[l] = ReadAllFields(l, key);
     }
+    for (const fs::path &p : {SendJournalPath(), SendProgressPath()})
+        if (fs::exists(p))
+            snapshot[p] = ReadAllFields(p, key);
     snapshot[ConfigPath()] = ReadAllFields(ConfigPath(), key);
     return snapshot;
 }
@@ -116,6 +121,10 @@ void MakeRecords(const std::string &key, int lists, int recipientsPerList, int a
     // Logs of an account that was deleted: the change leaves them alone.
     fs::create_directories(data / "Logs" / "gone");
     WriteFields(data / "Logs" / "gone" / "old.vsl", key, {"kept under the old key"});
+    // The journal of a send run that is still to be accounted for.
+    WriteFields(SendJournalPath(), key, {"VOSTREL-SEND-JOURNAL 1", "0123456789abcdef", "plan"});
+    WriteFields(SendProgressPath(), key,
+                {"0123456789abcdef\tS\t1\t1709597702", "0123456789abcdef\tF\t2\t1709597703\tno"});
     WriteConfig(key);
 }
 
