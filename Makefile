@@ -46,7 +46,7 @@ sanitize: bootstrap
 # Crashing inputs are left in build-fuzz/ as crash-<target>-*; copy them to
 # tests/fuzz/regressions/<target>/ once fixed.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= field_file list_reader account_reader address_rules
+FUZZ_TARGETS ?= field_file list_reader account_reader address_rules csv_reader
 fuzz:
 	@bash scripts/bootstrap-debian --fuzz
 	@if [ ! -f build-fuzz/build.ninja ]; then \
