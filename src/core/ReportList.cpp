@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QPainter>
+#include <QTableView>
 #include <QTreeWidget>
 
 namespace vostrel {
@@ -31,6 +32,22 @@ void SetupReportList(QTreeWidget *list, const QStringList &captions)
     list->setAllColumnsShowFocus(true);
     list->setItemDelegate(new GridLineDelegate(list));
     list->header()->setSectionsMovable(false);
+}
+
+void SetupReportTable(QTableView *table, int columnWidth)
+{
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setShowGrid(true);
+    table->setWordWrap(false);
+    table->setCornerButtonEnabled(false);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    table->horizontalHeader()->setDefaultSectionSize(columnWidth);
+    table->horizontalHeader()->setHighlightSections(false);
 }
 
 } // namespace vostrel

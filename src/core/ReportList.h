@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QStyledItemDelegate>
 
+class QTableView;
 class QTreeWidget;
 
 namespace vostrel {
@@ -21,5 +22,10 @@ public:
 // Makes list a flat, read-only report list with the given column captions,
 // single selection of whole rows and grid lines.
 void SetupReportList(QTreeWidget *list, const QStringList &captions);
+
+// Makes table a read-only report table for long lists: whole rows selected
+// (several at a time), grid lines, no row numbers, and fixed row heights and
+// column widths, so that nothing is measured over all rows.
+void SetupReportTable(QTableView *table, int columnWidth);
 
 } // namespace vostrel

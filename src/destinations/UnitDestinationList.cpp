@@ -263,20 +263,7 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
     ListViewAddress = new QTableView(this);
     ListViewAddress->setObjectName(u"ListViewAddress"_s);
     ListViewAddress->setModel(addressModel_);
-    ListViewAddress->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListViewAddress->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListViewAddress->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListViewAddress->setShowGrid(true);
-    ListViewAddress->setWordWrap(false);
-    ListViewAddress->setCornerButtonEnabled(false);
-    ListViewAddress->verticalHeader()->hide();
-    // Fixed row heights and column widths: nothing is measured over all rows.
-    ListViewAddress->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ListViewAddress->verticalHeader()->setDefaultSectionSize(
-        ListViewAddress->fontMetrics().height() + 6);
-    ListViewAddress->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    ListViewAddress->horizontalHeader()->setDefaultSectionSize(110);
-    ListViewAddress->horizontalHeader()->setHighlightSections(false);
+    SetupReportTable(ListViewAddress, 110);
     ListViewAddress->setColumnWidth(2, 200);
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);

@@ -151,20 +151,7 @@ TFormMain::TFormMain(QWidget *parent)
     ListViewAddress = new QTableView(central);
     ListViewAddress->setObjectName(u"ListViewAddress"_s);
     ListViewAddress->setModel(historyModel_);
-    ListViewAddress->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListViewAddress->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListViewAddress->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListViewAddress->setShowGrid(true);
-    ListViewAddress->setWordWrap(false);
-    ListViewAddress->setCornerButtonEnabled(false);
-    ListViewAddress->verticalHeader()->hide();
-    // Fixed row heights and column widths: nothing is measured over all rows.
-    ListViewAddress->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ListViewAddress->verticalHeader()->setDefaultSectionSize(
-        ListViewAddress->fontMetrics().height() + 6);
-    ListViewAddress->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    ListViewAddress->horizontalHeader()->setDefaultSectionSize(120);
-    ListViewAddress->horizontalHeader()->setHighlightSections(false);
+    SetupReportTable(ListViewAddress, 120);
     ListViewAddress->horizontalHeader()->setSectionsClickable(true);
     ListViewAddress->horizontalHeader()->setSortIndicatorShown(false);
     ListViewAddress->setColumnWidth(0, 220);
