@@ -27,6 +27,7 @@
 #include "history/UnitVersion.h"
 #include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
+#include "send/ServerTlsRecord.h"
 #include "send/UnitSendProgress.h"
 #include "senders/SenderAccount.h"
 #include "senders/UnitAddSender.h"
@@ -56,6 +57,7 @@ TVostrelApp::TVostrelApp()
     RegisterSenderAccountRekey();
     RegisterSendLogRekey();
     RegisterSendJournalRekey();
+    RegisterServerTlsRekey();
     // A restore waits until a send run that did not end is accounted for.
     RegisterSendJournalRestoreGuard();
     // The main window first: its creation prepares the data folder. The

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
@@ -25,7 +26,9 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
+#include <stdexcept>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vostrel {
@@ -76,7 +79,32 @@ std::string TlsFailed(std::string_view peer, std::string_view why)
     return std::string(peer) + ": TLS で接続できませんでした: " + std::string(why);
 }
 
+std::string Stopped(std::string_view peer)
+{
+    return std::string(peer) + ": 送信の中断により接続を閉じました";
+}
+
+std::string MailTooLong(std::string_view peer, int ms)
+{
+    return std::string(peer) + ": メール 1 通の送信が " + DurationText(ms) +
+           "を超えたため、接続を閉じました";
+}
+
 } // namespace wire_text
+
+std::string CutReason(std::string reason)
+{
+    if (reason.size() <= kMaxReasonBytes)
+        return reason;
+    constexpr std::string_view kMark = "…";
+    std::size_t end = kMaxReasonBytes - kMark.size();
+    // Back to the first byte of a UTF-8 character.
+    while (end > 0 && (static_cast<unsigned char>(reason[end]) & 0xC0) == 0x80)
+        --end;
+    reason.resize(end);
+    reason += kMark;
+    return reason;
+}
 
 std::optional<int> ParsePort(std::string_view text)
 {
@@ -107,20 +135,51 @@ Clock::time_point DeadlineIn(int ms)
     return Clock::now() + std::chrono::milliseconds(std::max(ms, 0));
 }
 
-// Waits until fd is ready for events; false when the deadline passed first.
+// While the stop flag is watched, waits last at most this long between looks.
+constexpr auto kStopSlice = std::chrono::milliseconds(50);
+
+bool Stopping(const TransportTimeouts &limits)
+{
+    return limits.stop && limits.stop->load(std::memory_order_relaxed);
+}
+
+// Throws when the stop flag is set or the whole mail's time is up.
+void CheckMailLimits(const TransportTimeouts &limits, std::string_view peer)
+{
+    if (Stopping(limits))
+        throw TransportError(wire_text::Stopped(peer), true);
+    if (limits.mailDeadline != Clock::time_point{} && Clock::now() >= limits.mailDeadline)
+        throw TransportError(wire_text::MailTooLong(peer, limits.mailMs));
+}
+
+// How long the next wait may last: up to the step's deadline, the mail's
+// deadline or the next look at the stop flag, whichever comes first.
+int NextWaitMs(Clock::time_point stepDeadline, const TransportTimeouts &limits)
+{
+    Clock::time_point until = stepDeadline;
+    if (limits.mailDeadline != Clock::time_point{})
+        until = std::min(until, limits.mailDeadline);
+    if (limits.stop)
+        until = std::min(until, Clock::now() + kStopSlice);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
+
+// Waits until fd is ready for events; false when the step's deadline passed
+// first. Throws when the stop flag is set or the mail's time is up meanwhile.
 // Errors and hang-ups count as ready: the next operation reports them.
-bool WaitReady(int fd, short events, Clock::time_point deadline)
+bool WaitReady(int fd, short events, Clock::time_point deadline, const TransportTimeouts &limits,
+               std::string_view peer)
 {
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        CheckMailLimits(limits, peer);
+        if (Clock::now() >= deadline)
+            return false;
         pollfd p{fd, events, 0};
-        const int rc = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
+        const int rc = ::poll(&p, 1, NextWaitMs(deadline, limits));
         if (rc > 0)
             return true;
-        if (rc == 0)
-            return false;
-        if (errno != EINTR)
+        if (rc < 0 && errno != EINTR)
             return true;
     }
 }
@@ -192,8 +251,9 @@ private:
 };
 
 // One client context per set of trust settings: TLS 1.2 or later, the peer
-// verified against the default verify paths, which honour SSL_CERT_FILE and
-// SSL_CERT_DIR. Made again when those variables change (tests point them at
+// verified against the certificates of the file SSL_CERT_FILE names when it is
+// set, else against the system's (the default verify paths, which honour
+// SSL_CERT_DIR). Made again when those variables change (tests point them at
 // their own CA).
 std::shared_ptr<SSL_CTX> ClientContext(std::string_view peer)
 {
@@ -215,9 +275,18 @@ std::shared_ptr<SSL_CTX> ClientContext(std::string_view peer)
     if (!ctx)
         throw TransportError(wire_text::TlsFailed(peer, OpenSslErrors()));
     std::shared_ptr<SSL_CTX> owned(ctx, SSL_CTX_free);
-    if (SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1 ||
-        SSL_CTX_set_default_verify_paths(ctx) != 1)
+    if (SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1)
         throw TransportError(wire_text::TlsFailed(peer, OpenSslErrors()));
+    // SSL_CERT_FILE names the certificates to trust instead of the system's.
+    const char *trustFile = std::getenv("SSL_CERT_FILE");
+    if (trustFile && *trustFile) {
+        if (SSL_CTX_load_verify_locations(ctx, trustFile, nullptr) != 1)
+            throw TransportError(wire_text::TlsFailed(
+                peer, std::string("環境変数 SSL_CERT_FILE の証明書ファイル「") + trustFile +
+                          "」を読み込めませんでした: " + OpenSslErrors()));
+    } else if (SSL_CTX_set_default_verify_paths(ctx) != 1) {
+        throw TransportError(wire_text::TlsFailed(peer, OpenSslErrors()));
+    }
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
     // A server that drops the connection without close_notify is reported as
     // a closed connection; every reply is complete by its own syntax anyway.
@@ -245,24 +314,26 @@ public:
     {}
     ~RealConnection() override { Close(); }
 
-    void Write(std::string_view bytes) override
+    void Write(std::string_view bytes, int stallMs) override
     {
         Require();
-        auto deadline = DeadlineIn(timeouts_.replyMs);
+        CheckMailLimits(timeouts_, peer_);
+        Step current{DeadlineIn(stallMs), stallMs};
         while (!bytes.empty()) {
             const std::size_t done =
-                ssl_ ? TlsWriteSome(bytes, deadline) : PlainWriteSome(bytes, deadline);
+                ssl_ ? TlsWriteSome(bytes, current) : PlainWriteSome(bytes, current);
             if (done > 0) {
                 bytes.remove_prefix(done);
-                deadline = DeadlineIn(timeouts_.replyMs); // a time-out is a stall
+                current.deadline = DeadlineIn(stallMs); // a time-out is a stall
             }
         }
     }
 
-    std::string ReadLine() override
+    std::string ReadLine(int timeoutMs) override
     {
         Require();
-        const auto deadline = DeadlineIn(timeouts_.replyMs);
+        CheckMailLimits(timeouts_, peer_);
+        const Step step{DeadlineIn(timeoutMs), timeoutMs};
         for (;;) {
             const auto end = buffer_.find('\n');
             if (end != std::string::npos) {
@@ -275,8 +346,8 @@ public:
             if (buffer_.size() > kMaxLineLength)
                 throw TransportError(peer_ + ": サーバーの応答行が長すぎます");
             char chunk[4096];
-            const std::size_t n = ssl_ ? TlsReadSome(chunk, sizeof chunk, deadline)
-                                       : PlainReadSome(chunk, sizeof chunk, deadline);
+            const std::size_t n = ssl_ ? TlsReadSome(chunk, sizeof chunk, step)
+                                       : PlainReadSome(chunk, sizeof chunk, step);
             buffer_.append(chunk, n);
         }
     }
@@ -326,14 +397,21 @@ public:
                 return;
             const int error = SSL_get_error(ssl, rc);
             if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-                if (!WaitReady(fd_, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline))
-                    FailWith(wire_text::TimedOut(peer_, timeouts_.connectMs));
+                bool ready = false;
+                try {
+                    ready = WaitReady(fd_, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
+                                      deadline, timeouts_, peer_);
+                } catch (const TransportError &stopped) {
+                    FailWith(stopped);
+                }
+                if (!ready)
+                    FailWith(TransportError(wire_text::TimedOut(peer_, timeouts_.connectMs)));
                 continue;
             }
             const long verify = SSL_get_verify_result(ssl);
             if (verify != X509_V_OK)
-                FailWith(
-                    wire_text::CertificateRejected(peer_, X509_verify_cert_error_string(verify)));
+                FailWith(TransportError(
+                    wire_text::CertificateRejected(peer_, X509_verify_cert_error_string(verify))));
             std::string why = OpenSslErrors();
             if (why.empty())
                 why = savedErrno != 0 ? ErrnoText(savedErrno) : "サーバーが接続を切断しました";
@@ -369,16 +447,29 @@ private:
             throw TransportError(peer_ + ": 接続は既に閉じられています");
     }
 
-    [[noreturn]] void FailWith(const std::string &message)
+    // A step's deadline and its length (for the message).
+    struct Step
+    {
+        Clock::time_point deadline;
+        int ms;
+    };
+
+    [[noreturn]] void FailWith(const TransportError &error)
     {
         ERR_clear_error();
         SSL_free(ssl_);
         ssl_ = nullptr;
-        throw TransportError(message);
+        throw error;
     }
     [[noreturn]] void FailTls(const std::string &why)
     {
-        FailWith(wire_text::TlsFailed(peer_, why));
+        FailWith(TransportError(wire_text::TlsFailed(peer_, why)));
+    }
+
+    void WaitOrFail(short events, const Step &step)
+    {
+        if (!WaitReady(fd_, events, step.deadline, timeouts_, peer_))
+            throw TransportError(wire_text::TimedOut(peer_, step.ms));
     }
 
     [[noreturn]] void FailIo(int err) const
@@ -388,7 +479,7 @@ private:
         throw TransportError(peer_ + ": 通信に失敗しました: " + ErrnoText(err));
     }
 
-    std::size_t PlainWriteSome(std::string_view bytes, Clock::time_point deadline)
+    std::size_t PlainWriteSome(std::string_view bytes, const Step &step)
     {
         const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n > 0)
@@ -396,14 +487,13 @@ private:
         if (n < 0 && errno == EINTR)
             return 0;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitReady(fd_, POLLOUT, deadline))
-                throw TransportError(wire_text::TimedOut(peer_, timeouts_.replyMs));
+            WaitOrFail(POLLOUT, step);
             return 0;
         }
         FailIo(n < 0 ? errno : EPIPE);
     }
 
-    std::size_t PlainReadSome(char *buffer, std::size_t size, Clock::time_point deadline)
+    std::size_t PlainReadSome(char *buffer, std::size_t size, const Step &step)
     {
         for (;;) {
             const ssize_t n = ::recv(fd_, buffer, size, 0);
@@ -415,19 +505,17 @@ private:
                 continue;
             if (errno != EAGAIN && errno != EWOULDBLOCK)
                 FailIo(errno);
-            if (!WaitReady(fd_, POLLIN, deadline))
-                throw TransportError(wire_text::TimedOut(peer_, timeouts_.replyMs));
+            WaitOrFail(POLLIN, step);
         }
     }
 
     // Waits as a TLS call asks; throws on errors. Returns when it may be
     // called again.
-    void TlsRetry(int rc, int savedErrno, Clock::time_point deadline)
+    void TlsRetry(int rc, int savedErrno, const Step &step)
     {
         const int error = SSL_get_error(ssl_, rc);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            if (!WaitReady(fd_, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline))
-                throw TransportError(wire_text::TimedOut(peer_, timeouts_.replyMs));
+            WaitOrFail(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, step);
             return;
         }
         if (error == SSL_ERROR_ZERO_RETURN)
@@ -446,7 +534,7 @@ private:
         throw TransportError(peer_ + ": 通信に失敗しました: " + why);
     }
 
-    std::size_t TlsWriteSome(std::string_view bytes, Clock::time_point deadline)
+    std::size_t TlsWriteSome(std::string_view bytes, const Step &step)
     {
         // A retried write must offer the same bytes again; it does, since the
         // caller moves on only past bytes that were written.
@@ -462,11 +550,11 @@ private:
         const int savedErrno = errno;
         if (rc == 1)
             return written;
-        TlsRetry(rc, savedErrno, deadline);
+        TlsRetry(rc, savedErrno, step);
         return 0;
     }
 
-    std::size_t TlsReadSome(char *buffer, std::size_t size, Clock::time_point deadline)
+    std::size_t TlsReadSome(char *buffer, std::size_t size, const Step &step)
     {
         for (;;) {
             std::size_t got = 0;
@@ -480,7 +568,7 @@ private:
             const int savedErrno = errno;
             if (rc == 1)
                 return got;
-            TlsRetry(rc, savedErrno, deadline);
+            TlsRetry(rc, savedErrno, step);
         }
     }
 
@@ -493,19 +581,29 @@ private:
 };
 
 // Connects one address within the time-out; the socket on success, else -1
-// with why set.
-int ConnectAddress(const addrinfo &ai, int timeoutMs, std::string &why)
+// with why set. The stop flag and the mail's time end the wait with
+// TransportError.
+int ConnectAddress(const ServerAddress &address, const TransportTimeouts &limits,
+                   std::string_view peer, std::string &why)
 {
     const int fd =
-        ::socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai.ai_protocol);
+        ::socket(address.family, address.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.protocol);
     if (fd < 0) {
         why = ErrnoText(errno);
         return -1;
     }
-    int rc = ::connect(fd, ai.ai_addr, ai.ai_addrlen);
+    int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(address.sockaddr.data()),
+                       static_cast<socklen_t>(address.sockaddr.size()));
     if (rc != 0 && (errno == EINPROGRESS || errno == EINTR)) {
-        if (!WaitReady(fd, POLLOUT, DeadlineIn(timeoutMs))) {
-            why = DurationText(timeoutMs) + "以内に応答がありませんでした";
+        bool ready = false;
+        try {
+            ready = WaitReady(fd, POLLOUT, DeadlineIn(limits.connectMs), limits, peer);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        if (!ready) {
+            why = DurationText(limits.connectMs) + "以内に応答がありませんでした";
             ::close(fd);
             return -1;
         }
@@ -527,6 +625,37 @@ int ConnectAddress(const addrinfo &ai, int timeoutMs, std::string &why)
     return fd;
 }
 
+std::vector<ServerAddress> AddressesOf(const addrinfo *list)
+{
+    std::vector<ServerAddress> out;
+    for (const addrinfo *ai = list; ai; ai = ai->ai_next) {
+        ServerAddress address;
+        address.family = ai->ai_family;
+        address.socktype = ai->ai_socktype;
+        address.protocol = ai->ai_protocol;
+        address.sockaddr.assign(reinterpret_cast<const char *>(ai->ai_addr), ai->ai_addrlen);
+        out.push_back(std::move(address));
+    }
+    return out;
+}
+
+// getaddrinfo for a stream connection; numericOnly takes no time and asks
+// no name server.
+std::vector<ServerAddress> GetAddrInfo(const std::string &host, int port, bool numericOnly)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | (numericOnly ? AI_NUMERICHOST : 0);
+    addrinfo *found = nullptr;
+    const std::string service = std::to_string(port);
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0)
+        throw std::runtime_error(rc == EAI_SYSTEM ? ErrnoText(errno) : gai_strerror(rc));
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, freeaddrinfo);
+    return AddressesOf(found);
+}
+
 class RealTransportImpl final : public Transport
 {
 public:
@@ -540,22 +669,9 @@ public:
             throw TransportError(
                 wire_text::ConnectFailed(peer, "サーバーのアドレスが正しくありません"));
 
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICSERV;
-        addrinfo *found = nullptr;
-        const std::string service = std::to_string(port);
-        const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-        if (rc != 0) {
-            const std::string why = rc == EAI_SYSTEM ? ErrnoText(errno) : gai_strerror(rc);
-            throw TransportError(peer + ": サーバーのアドレスが見つかりませんでした: " + why);
-        }
-        std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, freeaddrinfo);
-
         std::string why = "アドレスがありません";
-        for (const addrinfo *ai = found; ai; ai = ai->ai_next) {
-            const int fd = ConnectAddress(*ai, timeouts.connectMs, why);
+        for (const ServerAddress &address : LookUpServer(host, port, timeouts)) {
+            const int fd = ConnectAddress(address, timeouts, peer, why);
             if (fd < 0)
                 continue;
             auto connection = std::make_unique<RealConnection>(fd, host, peer, timeouts);
@@ -573,6 +689,65 @@ Transport &RealTransport()
 {
     static RealTransportImpl transport;
     return transport;
+}
+
+std::vector<ServerAddress> LookUpServer(const std::string &host, int port,
+                                        const TransportTimeouts &timeouts,
+                                        const ServerResolver &resolve)
+{
+    const std::string peer = PeerName(host, port);
+    if (!resolve && IsIpAddress(host)) {
+        try {
+            return GetAddrInfo(host, port, true);
+        } catch (const std::exception &e) {
+            throw TransportError(peer + ": サーバーのアドレスが正しくありません: " + e.what());
+        }
+    }
+    // The lookup's own state outlives this call when the lookup is left behind.
+    struct Lookup
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        std::vector<ServerAddress> addresses;
+        std::string error;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    ServerResolver work =
+        resolve ? resolve : [](const std::string &h, int p) { return GetAddrInfo(h, p, false); };
+    std::thread([lookup, work = std::move(work), host, port] {
+        std::vector<ServerAddress> addresses;
+        std::string error;
+        try {
+            addresses = work(host, port);
+        } catch (const std::exception &e) {
+            error = e.what();
+            if (error.empty())
+                error = "不明なエラー";
+        } catch (...) {
+            error = "不明なエラー";
+        }
+        std::lock_guard lock(lookup->mutex);
+        lookup->addresses = std::move(addresses);
+        lookup->error = std::move(error);
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+
+    const auto deadline = DeadlineIn(timeouts.lookupMs);
+    std::unique_lock lock(lookup->mutex);
+    for (;;) {
+        if (lookup->finished)
+            break;
+        CheckMailLimits(timeouts, peer);
+        if (Clock::now() >= deadline)
+            throw TransportError(peer + ": サーバーのアドレスを " +
+                                 DurationText(timeouts.lookupMs) + "以内に調べられませんでした");
+        lookup->done.wait_for(lock, std::chrono::milliseconds(NextWaitMs(deadline, timeouts)));
+    }
+    if (!lookup->error.empty())
+        throw TransportError(peer + ": サーバーのアドレスが見つかりませんでした: " + lookup->error);
+    return std::move(lookup->addresses);
 }
 
 } // namespace vostrel

@@ -6,6 +6,7 @@
 #include "send/MessageBuilder.h"
 #include "send/SendJournal.h"
 #include "send/SendLog.h"
+#include "send/ServerTlsRecord.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -346,6 +347,7 @@ private:
 
     void Fail(long long position, std::string reason)
     {
+        reason = CutReason(std::move(reason));
         if (result_.failures.empty())
             result_.firstFailure = reason;
         result_.failures.push_back(SendFailure{position, std::move(reason)});
@@ -440,6 +442,12 @@ private:
                     senderIndex = (senderIndex + 1) % job_.senderNames.size();
             }
             const std::string reason = SendOne(n, senderIndex);
+            if (stoppedInMail_) {
+                // Ended by the stop in the middle: not sent, not failed, no
+                // entry in the journal; it heads the unsent list.
+                result_.stopped = true;
+                break;
+            }
             attempted_ = n;
             if (journal_) {
                 try {
@@ -513,6 +521,9 @@ private:
             }
         }
 
+        // The address logs as they were before this mail, for a mail that the
+        // stop ends in the middle.
+        std::string logsBefore[] = {toAddrLog_, ccAddrLog_, bccAddrLog_};
         MailAddresses addresses = AddressesOf(n, true);
         if (reason.empty())
             reason = addresses.reason;
@@ -520,10 +531,17 @@ private:
             reason = BuildAndDeliver(*account, k,
                                      MainIsTo() ? addresses.main : std::vector<std::string>{},
                                      addresses.cc, MainIsTo() ? addresses.bcc : addresses.main);
+        if (stoppedInMail_) {
+            toAddrLog_ = std::move(logsBefore[0]);
+            ccAddrLog_ = std::move(logsBefore[1]);
+            bccAddrLog_ = std::move(logsBefore[2]);
+            return {};
+        }
         if (reason.empty()) {
             ++result_.sentCount;
             return {};
         }
+        reason = CutReason(std::move(reason));
         Fail(n, reason);
         failed_.Collect(addresses.main);
         return reason;
@@ -610,7 +628,11 @@ private:
                 options_->deliver
                     ? options_->deliver(account, mail)
                     : DeliverMail(options_->transport ? *options_->transport : RealTransport(),
-                                  account, mail, options_->timeouts);
+                                  account, mail, options_->timeouts, TlsMemory(), stop_);
+            if (delivered.stopped) {
+                stoppedInMail_ = true;
+                return {};
+            }
             if (delivered.ok)
                 return {};
             return delivered.reason.empty() ? std::string("メールを送信できませんでした")
@@ -618,6 +640,15 @@ private:
         } catch (const std::exception &e) {
             return WithReason("メールを送信できませんでした", e);
         }
+    }
+
+    ServerTlsMemory *TlsMemory()
+    {
+        if (options_->tlsMemory)
+            return options_->tlsMemory;
+        if (!tlsRecord_)
+            tlsRecord_ = std::make_unique<ServerTlsRecord>(key_);
+        return tlsRecord_.get();
     }
 
     // A live run ends now; a replayed one when its journal last heard of it.
@@ -758,9 +789,11 @@ private:
 
     std::unique_ptr<SendJournalWriter> journal_;
     long long startUnix_ = 0;
-    long long attempted_ = 0;   // mails whose outcome is known, 1..attempted_
-    bool aborted_ = false;      // an error ended the run before its last mail
-    bool listsChanged_ = false; // replay: the lists no longer hold the run's recipients
+    long long attempted_ = 0;    // mails whose outcome is known, 1..attempted_
+    bool aborted_ = false;       // an error ended the run before its last mail
+    bool listsChanged_ = false;  // replay: the lists no longer hold the run's recipients
+    bool stoppedInMail_ = false; // the stop ended a mail in the middle
+    std::unique_ptr<ServerTlsRecord> tlsRecord_;
 };
 
 } // namespace

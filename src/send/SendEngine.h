@@ -33,6 +33,9 @@ struct RunSendOptions
 {
     Transport *transport = nullptr; // RealTransport() when null
     TransportTimeouts timeouts;
+    // What is known of servers' encryption; the record in the data folder
+    // (ServerTlsRecord under the run's key) when null.
+    ServerTlsMemory *tlsMemory = nullptr;
     // Sends one mail; DeliverMail over the transport when empty. Tests of
     // the run's own logic put a recorder here.
     std::function<DeliveryResult(const SenderAccount &, const OutgoingMail &)> deliver;
@@ -84,9 +87,10 @@ struct RunSendResult
 std::string SendTimeText(std::chrono::system_clock::time_point time, bool spaceAfterDay = false);
 
 // Runs the whole job. The stop flag is tested before each mail and during the
-// pause after it. Never throws: errors outside the sending of one mail fail
-// that mail with their reason. The run keeps its journal while it lasts and
-// removes it once its logs and lists are written.
+// pause after it, and it ends a mail in progress at once (its connection is
+// closed): that mail counts as not sent and joins the "_未送信" list. Never throws: errors outside
+// the sending of one mail fail that mail with their reason. The run keeps its journal while it
+// lasts and removes it once its logs and lists are written.
 RunSendResult RunSend(const SendJob &job, const SendProgressSink &progress,
                       const std::atomic<bool> &stop, const RunSendOptions &options = {});
 

@@ -1,11 +1,13 @@
-// The dialogues of one mail: POP3 log-in before SMTP, then SMTP with
-// STARTTLS, AUTH LOGIN or PLAIN, the envelope and the data.
+// The dialogues of one mail: POP3 log-in before SMTP (with STLS), then SMTP
+// with STARTTLS, AUTH LOGIN or PLAIN, the envelope and the data.
 #include "send/MailTransport.h"
 
 #include "core/SjisCodec.h"
 #include "send/PzConv.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <unistd.h>
 
 namespace vostrel {
@@ -170,9 +172,38 @@ private:
 };
 
 // "<peer>: <what> (<step>)" for a transport failure in the middle of a step.
+// The user's stop goes on as it is.
 [[noreturn]] void FailDuring(const TransportError &error, std::string_view step)
 {
+    if (error.Stopped())
+        throw error;
     throw MailFailure{std::string(error.what()) + " (" + std::string(step) + ")", true};
+}
+
+// A QUIT after a refusal is a courtesy: it gets a short wait.
+constexpr int kQuitReplyMs = 10 * 1000;
+
+// How a server upgrades a plain connection, for messages.
+std::string_view UpgradeName(TlsUpgrade how)
+{
+    switch (how) {
+    case TlsUpgrade::StartTls:
+        return "STARTTLS";
+    case TlsUpgrade::Stls:
+        return "STLS";
+    case TlsUpgrade::ImplicitTls:
+        break;
+    }
+    return "SSL/TLS";
+}
+
+// A server that was reached encrypted before offers no encryption now.
+[[noreturn]] void FailDowngrade(const std::string &peer, TlsUpgrade before)
+{
+    throw MailFailure{peer + ": 以前は暗号化通信 (" + std::string(UpgradeName(before)) +
+                      ") を使えたサーバーが、今回は暗号化通信に対応していませんでした。通信の"
+                      "途中で暗号化が取り除かれたおそれがあるため、パスワードを送らずに送信を"
+                      "中止しました"};
 }
 
 // "<what> に失敗しました", the space only after a Latin word or command.
@@ -205,18 +236,21 @@ struct SmtpReply
 class SmtpDialogue
 {
 public:
-    explicit SmtpDialogue(Connection &connection)
+    SmtpDialogue(Connection &connection, const TransportTimeouts &timeouts)
         : connection_(connection)
         , peer_(connection.Peer())
+        , timeouts_(timeouts)
     {}
 
-    SmtpReply Read(std::string_view step)
+    // Reads one reply within timeoutMs (the reply time-out when 0).
+    SmtpReply Read(std::string_view step, int timeoutMs = 0)
     {
         constexpr std::size_t kMaxLines = 1000;
+        const int limit = timeoutMs > 0 ? timeoutMs : timeouts_.replyMs;
         SmtpReply reply;
         try {
             for (;;) {
-                std::string line = connection_.ReadLine();
+                std::string line = connection_.ReadLine(limit);
                 const bool wellFormed = line.size() >= 3 && std::isdigit((unsigned char)line[0]) &&
                                         std::isdigit((unsigned char)line[1]) &&
                                         std::isdigit((unsigned char)line[2]) &&
@@ -240,20 +274,21 @@ public:
         }
     }
 
-    void Send(std::string_view bytes, std::string_view step)
+    void Send(std::string_view bytes, std::string_view step, int stallMs = 0)
     {
         try {
-            connection_.Write(bytes);
+            connection_.Write(bytes, stallMs > 0 ? stallMs : timeouts_.replyMs);
         } catch (const TransportError &error) {
             FailDuring(error, step);
         }
     }
 
-    // Sends one command line and reads its reply.
-    SmtpReply Command(const std::string &line, std::string_view step)
+    // Sends one command line and reads its reply within timeoutMs (the reply
+    // time-out when 0).
+    SmtpReply Command(const std::string &line, std::string_view step, int timeoutMs = 0)
     {
         Send(line + "\r\n", step);
-        return Read(step);
+        return Read(step, timeoutMs);
     }
 
     // Fails the mail unless the reply has the expected code:
@@ -269,18 +304,20 @@ public:
     void QuitQuietly() noexcept
     {
         try {
-            connection_.Write("QUIT\r\n");
-            Read("QUIT");
+            connection_.Write("QUIT\r\n", kQuitReplyMs);
+            Read("QUIT", std::min(timeouts_.replyMs, kQuitReplyMs));
         } catch (...) {
         }
     }
 
     const std::string &Peer() const { return peer_; }
     Connection &Wire() { return connection_; }
+    const TransportTimeouts &Timeouts() const { return timeouts_; }
 
 private:
     Connection &connection_;
     std::string peer_;
+    const TransportTimeouts &timeouts_;
 };
 
 struct Extensions
@@ -372,18 +409,25 @@ void Authenticate(SmtpDialogue &smtp, const Extensions &ext, const SenderAccount
         smtp.Expect(reply, 235, FailedText(what));
         return;
     }
-    throw MailFailure{smtp.Peer() + ": SMTP認証を行う設定ですが、サーバーが AUTH LOGIN にも AUTH "
-                                    "PLAIN にも対応していないため送信できません"};
+    // Neither is offered: the mail goes on without authentication and the
+    // server decides. No password leaves.
+}
+
+bool OffersPasswordAuth(const Extensions &ext)
+{
+    return ext.Offers("LOGIN") || ext.Offers("PLAIN");
 }
 
 void SendSmtp(Transport &transport, const SenderAccount &account, int port,
-              const OutgoingMail &mail, const TransportTimeouts &timeouts)
+              const OutgoingMail &mail, const TransportTimeouts &timeouts, ServerTlsMemory *memory)
 {
     auto connection = transport.Connect(account.SMTPAddress, port, account.SMTPSSL, timeouts);
     Closer closer(*connection);
-    SmtpDialogue smtp(*connection);
+    SmtpDialogue smtp(*connection, timeouts);
     try {
         smtp.Expect(smtp.Read("接続時の応答"), 220, "サーバーが接続を受け付けませんでした");
+        if (account.SMTPSSL && memory)
+            memory->Remember(account.SMTPAddress, port, TlsUpgrade::ImplicitTls);
         const std::string name = LocalHostName();
         Extensions ext = Hello(smtp, name);
         if (!account.SMTPSSL && ext.startTls) {
@@ -393,12 +437,25 @@ void SendSmtp(Transport &transport, const SenderAccount &account, int port,
             } catch (const TransportError &error) {
                 FailDuring(error, "STARTTLS");
             }
+            if (memory)
+                memory->Remember(account.SMTPAddress, port, TlsUpgrade::StartTls);
             const SmtpReply again = smtp.Command("EHLO " + name, "EHLO");
             smtp.Expect(again, 250, FailedText("EHLO"));
             ext = ParseEhlo(again);
+        } else if (!account.SMTPSSL) {
+            // Plain all the way: no password to a server that hid its
+            // encryption, nor to a submission port that should have it.
+            if (const auto before =
+                    memory ? memory->Known(account.SMTPAddress, port) : std::optional<TlsUpgrade>())
+                FailDowngrade(smtp.Peer(), *before);
+            if (port == 587 && account.SMTPAuth)
+                throw MailFailure{smtp.Peer() +
+                                  ": 送信用のポート 587 のサーバーが暗号化通信 (STARTTLS) に"
+                                  "対応していないため、パスワードを送らずに送信を中止しました"};
         }
-        if (account.SMTPAuth)
+        if (account.SMTPAuth && OffersPasswordAuth(ext))
             Authenticate(smtp, ext, account);
+        const TransportTimeouts &limits = smtp.Timeouts();
         const std::string from = "MAIL FROM:<" + mail.envelopeFrom + ">";
         const std::string shownFrom = ShownValue(from);
         smtp.Expect(smtp.Command(from, shownFrom), 250, FailedText(shownFrom));
@@ -409,9 +466,10 @@ void SendSmtp(Transport &transport, const SenderAccount &account, int port,
             if (reply.code != 250 && reply.code != 251) // 251: will forward
                 smtp.Expect(reply, 250, FailedText(shown));
         }
-        smtp.Expect(smtp.Command("DATA", "DATA"), 354, FailedText("DATA"));
-        smtp.Send(DotStuff(mail.data), "メール本文の送信");
-        smtp.Expect(smtp.Read("メール本文の送信"), 250, FailedText("メール本文の送信"));
+        smtp.Expect(smtp.Command("DATA", "DATA", limits.dataReplyMs), 354, FailedText("DATA"));
+        smtp.Send(DotStuff(mail.data), "メール本文の送信", limits.blockMs);
+        smtp.Expect(smtp.Read("メール本文の送信", limits.endOfDataMs), 250,
+                    FailedText("メール本文の送信"));
     } catch (const MailFailure &failure) {
         if (!failure.broken)
             smtp.QuitQuietly();
@@ -423,37 +481,80 @@ void SendSmtp(Transport &transport, const SenderAccount &account, int port,
 // ---- POP3 ---------------------------------------------------------------
 
 void PopBeforeSmtp(Transport &transport, const SenderAccount &account, int port,
-                   const TransportTimeouts &timeouts)
+                   const TransportTimeouts &timeouts, ServerTlsMemory *memory)
 {
     auto connection = transport.Connect(account.POPAddress, port, account.POPSSL, timeouts);
     Closer closer(*connection);
     const std::string peer = connection->Peer();
-    // Reads one reply of a step; "+OK" goes on, "-ERR" fails the mail with
-    // "<peer>: <phrase>: -ERR ...", anything else is not POP3.
-    auto expectOk = [&](std::string_view step, std::string_view phrase) {
-        std::string line;
+    auto readLine = [&](std::string_view step) {
         try {
-            line = connection->ReadLine();
+            return connection->ReadLine(timeouts.replyMs);
         } catch (const TransportError &error) {
             FailDuring(error, step);
         }
+    };
+    auto write = [&](const std::string &line, std::string_view step) {
+        try {
+            connection->Write(line + "\r\n", timeouts.replyMs);
+        } catch (const TransportError &error) {
+            FailDuring(error, step);
+        }
+    };
+    // Reads one reply of a step: "+OK" goes on (true), "-ERR" fails the mail
+    // with "<peer>: <phrase>: -ERR ..." unless refusalIsAnswer (false),
+    // anything else is not POP3.
+    auto expectOk = [&](std::string_view step, std::string_view phrase,
+                        bool refusalIsAnswer = false) {
+        const std::string line = readLine(step);
         if (line.starts_with("+OK"))
-            return;
-        if (line.starts_with("-ERR"))
+            return true;
+        if (line.starts_with("-ERR")) {
+            if (refusalIsAnswer)
+                return false;
             throw MailFailure{peer + ": " + std::string(phrase) + ": " + ServerText(line)};
+        }
         throw MailFailure{peer + ": POP3 サーバーの応答が正しくありません: " + ServerText(line) +
                           " (" + std::string(step) + ")"};
     };
     auto command = [&](const std::string &line, const std::string &verb) {
         const std::string step = "POP3 の " + verb;
-        try {
-            connection->Write(line + "\r\n");
-        } catch (const TransportError &error) {
-            FailDuring(error, step);
-        }
+        write(line, step);
         expectOk(step, FailedText(step));
     };
     expectOk("POP3 の接続時の応答", "POP3 サーバーが接続を受け付けませんでした");
+    if (account.POPSSL) {
+        if (memory)
+            memory->Remember(account.POPAddress, port, TlsUpgrade::ImplicitTls);
+    } else {
+        // CAPA: a server that does not know it answers -ERR and offers nothing.
+        bool stls = false;
+        write("CAPA", "POP3 の CAPA");
+        if (expectOk("POP3 の CAPA", {}, true)) {
+            constexpr std::size_t kMaxLines = 1000;
+            for (std::size_t n = 0;; ++n) {
+                const std::string line = readLine("POP3 の CAPA");
+                if (line == ".")
+                    break;
+                if (n >= kMaxLines)
+                    throw MailFailure{peer + ": POP3 サーバーの応答が長すぎます (POP3 の CAPA)",
+                                      true};
+                stls = stls || Upper(line.substr(0, line.find(' '))) == "STLS";
+            }
+        }
+        if (stls) {
+            command("STLS", "STLS");
+            try {
+                connection->StartTls();
+            } catch (const TransportError &error) {
+                FailDuring(error, "POP3 の STLS");
+            }
+            if (memory)
+                memory->Remember(account.POPAddress, port, TlsUpgrade::Stls);
+        } else if (const auto before = memory ? memory->Known(account.POPAddress, port)
+                                              : std::optional<TlsUpgrade>()) {
+            FailDowngrade(peer, *before);
+        }
+    }
     command("USER " + account.POPAccount, "USER");
     command("PASS " + account.POPPass, "PASS");
     command("QUIT", "QUIT");
@@ -462,8 +563,14 @@ void PopBeforeSmtp(Transport &transport, const SenderAccount &account, int port,
 } // namespace
 
 DeliveryResult DeliverMail(Transport &transport, const SenderAccount &account,
-                           const OutgoingMail &mail, const TransportTimeouts &timeouts)
+                           const OutgoingMail &mail, const TransportTimeouts &timeouts,
+                           ServerTlsMemory *memory, const std::atomic<bool> *stop)
 {
+    TransportTimeouts limits = timeouts;
+    if (stop)
+        limits.stop = stop;
+    limits.mailDeadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(limits.mailMs, 0));
     try {
         // Everything is checked before the first connection.
         const int smtpPort = CheckPort("SMTPポート番号", account.SMTPPort);
@@ -486,17 +593,18 @@ DeliveryResult DeliverMail(Transport &transport, const SenderAccount &account,
             CheckShown("宛先メールアドレス", recipient);
 
         if (account.UsePOP)
-            PopBeforeSmtp(transport, account, popPort, timeouts);
-        SendSmtp(transport, account, smtpPort, mail, timeouts);
-        return {true, {}};
+            PopBeforeSmtp(transport, account, popPort, limits, memory);
+        SendSmtp(transport, account, smtpPort, mail, limits, memory);
+        return {true, {}, false};
     } catch (const MailFailure &failure) {
-        return {false, failure.reason};
+        return {false, CutReason(failure.reason), false};
+    } catch (const TransportError &error) {
+        // From a connect (it names the server), or the user's stop.
+        return {false, CutReason(error.what()), error.Stopped()};
     } catch (const std::exception &error) {
-        // TransportError from a connect (it names the server), or anything
-        // unexpected.
-        return {false, error.what()};
+        return {false, CutReason(error.what()), false};
     } catch (...) {
-        return {false, "送信中に不明なエラーが発生しました"};
+        return {false, "送信中に不明なエラーが発生しました", false};
     }
 }
 

@@ -38,6 +38,18 @@ QString Q(const std::string &text)
     return QString::fromStdString(text);
 }
 
+// Ends a peer's process: politely, then for good.
+void StopProcess(QProcess *process)
+{
+    if (process && process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(10000)) {
+            process->kill();
+            process->waitForFinished();
+        }
+    }
+}
+
 // A distinct name for every peer of this process.
 std::string NextName(const char *prefix)
 {
@@ -122,6 +134,36 @@ std::string ReadAll(const fs::path &file)
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+// Starts a Python peer (args: its script first) that prints "READY <port>"
+// once it listens; its error output goes to folder/name.log. Throws with that
+// log when it does not come up.
+std::unique_ptr<QProcess> StartPythonPeer(const fs::path &folder, const std::string &name,
+                                          const QStringList &args, int &port)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setStandardErrorFile(Q(folder / (name + ".log")));
+    process->start(QStringLiteral(VOSTREL_PYTHON), args);
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    QByteArray line;
+    while (!process->canReadLine()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || process->state() == QProcess::NotRunning)
+            break;
+        process->waitForReadyRead(static_cast<int>(left));
+    }
+    if (process->canReadLine())
+        line = process->readLine().trimmed();
+    if (!line.startsWith("READY ")) {
+        const std::string log = ReadAll(folder / (name + ".log"));
+        process->kill();
+        process->waitForFinished();
+        throw std::runtime_error("the test peer " + name + " did not start: " + log);
+    }
+    port = line.mid(6).toInt();
+    return process;
 }
 
 } // namespace
@@ -295,6 +337,9 @@ SmtpPeer::SmtpPeer(const fs::path &folder, SmtpPeerOptions options)
     case SmtpSecurity::StartTls:
         args << QStringLiteral("starttls");
         break;
+    case SmtpSecurity::StartTlsOptional:
+        args << QStringLiteral("starttls-optional");
+        break;
     }
     if (options_.security != SmtpSecurity::Plain)
         args << QStringLiteral("--cert") << Q(options_.certificate.cert) << QStringLiteral("--key")
@@ -309,39 +354,15 @@ SmtpPeer::SmtpPeer(const fs::path &folder, SmtpPeerOptions options)
         args << QStringLiteral("--refuse") << Q(address);
     if (options_.dropDataAfter >= 0)
         args << QStringLiteral("--drop-data-after") << QString::number(options_.dropDataAfter);
+    if (options_.delayEndOfDataMs > 0)
+        args << QStringLiteral("--delay-end-of-data") << QString::number(options_.delayEndOfDataMs);
 
-    process_ = std::make_unique<QProcess>();
-    process_->setStandardErrorFile(Q(folder / (name + ".log")));
-    process_->start(QStringLiteral(VOSTREL_PYTHON), args);
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    QByteArray line;
-    while (!process_->canReadLine()) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || process_->state() == QProcess::NotRunning)
-            break;
-        process_->waitForReadyRead(static_cast<int>(left));
-    }
-    if (process_->canReadLine())
-        line = process_->readLine().trimmed();
-    if (!line.startsWith("READY ")) {
-        const std::string log = ReadAll(folder / (name + ".log"));
-        process_->kill();
-        process_->waitForFinished();
-        throw std::runtime_error("the SMTP test peer did not start: " + log);
-    }
-    port_ = line.mid(6).toInt();
+    process_ = StartPythonPeer(folder, name, args, port_);
 }
 
 SmtpPeer::~SmtpPeer()
 {
-    if (process_ && process_->state() != QProcess::NotRunning) {
-        process_->terminate();
-        if (!process_->waitForFinished(10000)) {
-            process_->kill();
-            process_->waitForFinished();
-        }
-    }
+    StopProcess(process_.get());
 }
 
 std::vector<SmtpPeerSession> SmtpPeer::Sessions() const
@@ -398,6 +419,54 @@ SenderAccount SmtpPeer::Account(const std::string &host) const
     account.SMTPSSL = options_.security == SmtpSecurity::ImplicitTls;
     account.FromAddress = "sender@example.jp";
     return account;
+}
+
+// ---- The relay that strips encryption -------------------------------------------
+
+StripRelay::StripRelay(const fs::path &folder, Protocol protocol, int targetPort,
+                       int honestConnections)
+{
+    const std::string name = NextName("relay");
+    record_ = folder / (name + ".jsonl");
+    WriteText(record_, "");
+    const QStringList args{QStringLiteral(VOSTREL_SOURCE_DIR "/tests/peers/strip_relay.py"),
+                           QStringLiteral("--record"),
+                           Q(record_),
+                           QStringLiteral("--protocol"),
+                           protocol == Protocol::Smtp ? QStringLiteral("smtp")
+                                                      : QStringLiteral("pop3"),
+                           QStringLiteral("--target"),
+                           QString::number(targetPort),
+                           QStringLiteral("--honest"),
+                           QString::number(honestConnections)};
+    process_ = StartPythonPeer(folder, name, args, port_);
+}
+
+StripRelay::~StripRelay()
+{
+    StopProcess(process_.get());
+}
+
+std::vector<std::string> StripRelay::WaitForConnections(std::size_t count, int timeoutMs) const
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::vector<std::string> out;
+        std::istringstream in(ReadAll(record_));
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto doc = QJsonDocument::fromJson(QByteArray::fromStdString(line));
+            if (doc.isObject())
+                out.push_back(doc.object()
+                                  .value(QStringLiteral("client"))
+                                  .toString()
+                                  .toLatin1()
+                                  .toStdString());
+        }
+        if (out.size() >= count || Clock::now() >= deadline)
+            return out;
+        Pause();
+    }
 }
 
 // ---- POP3 --------------------------------------------------------------------

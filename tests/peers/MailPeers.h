@@ -93,10 +93,11 @@ bool WaitUntilListening(int port, int timeoutMs = 10000);
 
 enum class SmtpSecurity
 {
-    Plain,       // AUTH offered on the plain connection
-    ImplicitTls, // TLS from the first byte
-    StartTls,    // STARTTLS offered; every command but EHLO/HELO/NOOP/QUIT refused and AUTH
-                 // hidden until the upgrade
+    Plain,            // AUTH offered on the plain connection
+    ImplicitTls,      // TLS from the first byte
+    StartTls,         // STARTTLS offered; every command but EHLO/HELO/NOOP/QUIT refused and AUTH
+                      // hidden until the upgrade
+    StartTlsOptional, // STARTTLS offered; AUTH and mail accepted without it too
 };
 
 // SmtpPeerOptions().Security(SmtpSecurity::StartTls, certs.Server()).User("u", "p")
@@ -108,6 +109,7 @@ struct SmtpPeerOptions
     std::vector<std::pair<std::string, std::string>> users;    // login and password accepted
     std::vector<std::string> refuseRecipients; // RCPT TO answered 550 for these addresses
     long long dropDataAfter = -1; // >= 0: reset the connection after this many DATA bytes
+    int delayEndOfDataMs = 0;     // wait before the reply after the final "."
 
     SmtpPeerOptions &Security(SmtpSecurity kind, CertificateFiles files = {})
     {
@@ -133,6 +135,11 @@ struct SmtpPeerOptions
     SmtpPeerOptions &DropDataAfter(long long bytes)
     {
         dropDataAfter = bytes;
+        return *this;
+    }
+    SmtpPeerOptions &DelayEndOfData(int ms)
+    {
+        delayEndOfDataMs = ms;
         return *this;
     }
 };
@@ -201,6 +208,37 @@ public:
 
 private:
     SmtpPeerOptions options_;
+    std::filesystem::path record_;
+    std::unique_ptr<QProcess> process_;
+    int port_ = 0;
+};
+
+// A relay on 127.0.0.1 in front of another server (tests/peers/strip_relay.py),
+// as something on the network path could be: it passes the first honest
+// connections through untouched (TLS included), and on every later one it
+// removes STARTTLS from the SMTP EHLO reply (offering AUTH LOGIN PLAIN when
+// the reply had no AUTH) or STLS from the POP3 CAPA reply. It records every
+// byte each client sent.
+class StripRelay
+{
+public:
+    enum class Protocol
+    {
+        Smtp,
+        Pop3
+    };
+    StripRelay(const std::filesystem::path &folder, Protocol protocol, int targetPort,
+               int honestConnections);
+    ~StripRelay();
+    StripRelay(const StripRelay &) = delete;
+    StripRelay &operator=(const StripRelay &) = delete;
+
+    int Port() const { return port_; }
+    // The bytes each client sent, one entry per connection that has ended, in
+    // order; waits (polling the record) until count of them are there.
+    std::vector<std::string> WaitForConnections(std::size_t count, int timeoutMs = 10000) const;
+
+private:
     std::filesystem::path record_;
     std::unique_ptr<QProcess> process_;
     int port_ = 0;

@@ -2,8 +2,9 @@
 """A recording SMTP server for tests (aiosmtpd).
 
 Listens on 127.0.0.1 (port 0: a free port chosen by the system) in one of
-three ways: plain, implicit TLS from the first byte, or STARTTLS with AUTH
-offered only after the upgrade. When it listens it prints the line
+four ways: plain, implicit TLS from the first byte, STARTTLS with AUTH
+offered only after the upgrade, or STARTTLS offered with AUTH allowed before
+it (starttls-optional). When it listens it prints the line
 "READY <port>" on stdout.
 
 Every connection is recorded as one JSON line appended to the --record file
@@ -21,7 +22,8 @@ QUIT, when it is lost. A record holds:
                 as the server keeps it, dot-stuffing removed) and wire (the
                 DATA lines as they arrived, up to and including the end line)
 With --drop-data-after N the server drops the connection (a reset) once N
-bytes of DATA content arrived.
+bytes of DATA content arrived; with --delay-end-of-data MS it waits MS
+milliseconds before it answers the final dot.
 Byte strings travel as JSON strings of code points 0-255 (Latin-1).
 """
 import argparse
@@ -48,8 +50,9 @@ class Recorder:
 
 
 class Handler:
-    def __init__(self, refuse):
+    def __init__(self, refuse, delay_end_of_data):
         self.refuse = {a.lower() for a in refuse}
+        self.delay_end_of_data = delay_end_of_data
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.refuse:
@@ -60,6 +63,8 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.delay_end_of_data:
+            await asyncio.sleep(self.delay_end_of_data / 1000)
         server.record["mails"].append({
             "from": envelope.mail_from,
             "rcpt": list(envelope.rcpt_tos),
@@ -140,7 +145,8 @@ class RecordingSMTP(SMTP):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--mode", choices=["plain", "tls", "starttls"], default="plain")
+    parser.add_argument("--mode", choices=["plain", "tls", "starttls", "starttls-optional"],
+                        default="plain")
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--record", required=True)
@@ -150,13 +156,15 @@ def main():
     parser.add_argument("--refuse", action="append", default=[], help="RCPT address to refuse")
     parser.add_argument("--drop-data-after", type=int,
                         help="drop the connection once this many DATA bytes arrived")
+    parser.add_argument("--delay-end-of-data", type=int, default=0,
+                        help="milliseconds to wait before the reply after the final dot")
     args = parser.parse_args()
 
     offered = {m for m in args.auth.upper().split(",") if m}
     excluded = [m for m in ("LOGIN", "PLAIN") if m not in offered]
     users = dict(u.split(":", 1) for u in args.user)
     recorder = Recorder(args.record)
-    handler = Handler(args.refuse)
+    handler = Handler(args.refuse, args.delay_end_of_data)
 
     context = None
     if args.mode != "plain":
@@ -170,6 +178,9 @@ def main():
         options = dict(hostname="peer.test", loop=loop, auth_exclude_mechanism=excluded)
         if args.mode == "starttls":
             options.update(tls_context=context, require_starttls=True, auth_require_tls=True)
+        elif args.mode == "starttls-optional":
+            # STARTTLS offered, AUTH and everything else allowed without it.
+            options.update(tls_context=context, require_starttls=False, auth_require_tls=False)
         else:
             # On an implicit-TLS listener aiosmtpd does not count the
             # connection as secure, so AUTH must not wait for STARTTLS there.

@@ -98,7 +98,7 @@ public:
             Respond(WireStep::Greeting, {"220 fault.test ESMTP ready"});
     }
 
-    void Write(std::string_view bytes) override
+    void Write(std::string_view bytes, int /*stallMs*/) override
     {
         if (closed_)
             throw TransportError(peer_ + ": 接続は既に閉じられています");
@@ -120,7 +120,7 @@ public:
         }
     }
 
-    std::string ReadLine() override
+    std::string ReadLine(int timeoutMs) override
     {
         if (closed_)
             throw TransportError(peer_ + ": 接続は既に閉じられています");
@@ -131,9 +131,15 @@ public:
         }
         if (dropped_ || quitDone_)
             throw TransportError(wire_text::Closed(peer_));
-        // A server that does not answer: the read waits its whole time-out.
-        std::this_thread::sleep_for(std::chrono::milliseconds(timeouts_.replyMs));
-        throw TransportError(wire_text::TimedOut(peer_, timeouts_.replyMs));
+        // A server that does not answer: the read waits its whole time-out,
+        // or until the stop flag is set.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < until) {
+            if (timeouts_.stop && timeouts_.stop->load())
+                throw TransportError(wire_text::Stopped(peer_), true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        throw TransportError(wire_text::TimedOut(peer_, timeoutMs));
     }
 
     void StartTls() override
@@ -407,6 +413,20 @@ private:
         } else if (verb == "QUIT") {
             Respond(WireStep::PopQuit, {"+OK Logging out."});
             quitDone_ = true;
+        } else if (verb == "CAPA" && server.popCapa) {
+            bool tls;
+            {
+                std::lock_guard lock(transport_.mutex_);
+                tls = transport_.sessions_[index_].tls;
+            }
+            replies_.push_back("+OK");
+            replies_.push_back("USER");
+            if (server.offerStls && !tls)
+                replies_.push_back("STLS");
+            replies_.push_back(".");
+        } else if (verb == "STLS" && server.offerStls) {
+            replies_.push_back("+OK Begin TLS negotiation now.");
+            startTlsAccepted_ = true;
         } else {
             replies_.push_back("-ERR Unknown command.");
         }

@@ -120,6 +120,8 @@ struct FaultServerSettings
     std::string login, password; // when login is set, AUTH accepts only these
     bool plainChallenge = false; // AUTH PLAIN asks for the credentials with "334 " even when given
     std::string popUser, popPassword; // when popUser is set, POP3 accepts only these
+    bool popCapa = true;              // POP3 answers CAPA (else "-ERR")
+    bool offerStls = false;           // CAPA lists STLS on a plain POP3 connection
 };
 
 // What the server saw on one connection.

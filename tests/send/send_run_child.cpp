@@ -47,15 +47,15 @@ public:
     explicit CountedConnection(std::unique_ptr<Connection> inner)
         : inner_(std::move(inner))
     {}
-    void Write(std::string_view bytes) override
+    void Write(std::string_view bytes, int stallMs) override
     {
         Tick();
-        inner_->Write(bytes);
+        inner_->Write(bytes, stallMs);
     }
-    std::string ReadLine() override
+    std::string ReadLine(int timeoutMs) override
     {
         Tick();
-        return inner_->ReadLine();
+        return inner_->ReadLine(timeoutMs);
     }
     void StartTls() override
     {

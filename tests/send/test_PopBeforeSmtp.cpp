@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "peers/MailPeers.h"
 #include "send/MailTransport.h"
+#include "send/ServerTlsRecord.h"
 #include "send/WireTestUtil.h"
 
 #include <cerrno>
@@ -146,6 +147,31 @@ TEST_F(PopBeforeSmtpTest, UnreachablePopServerFailsTheMail)
 }
 
 // Last: dovecot delays the log-ins after a failed one.
+// dovecot offers STLS on its plain port: the first connection, through an
+// honest relay, upgrades before USER and PASS; when the relay later hides
+// STLS, the remembered server gets neither.
+TEST_F(PopBeforeSmtpTest, APopServerThatHidItsStlsGetsNoUserOrPassword)
+{
+    const StripRelay relay(folder_->Path(), StripRelay::Protocol::Pop3, pop_->Port(), 1);
+    SenderAccount account = Account(false);
+    account.POPPort = std::to_string(relay.Port());
+    ServerTlsRecord memory;
+    const DeliveryResult honest = DeliverMail(RealTransport(), account, Mail(), {}, &memory);
+    ASSERT_TRUE(honest.ok) << honest.reason;
+    const DeliveryResult hidden = DeliverMail(RealTransport(), account, Mail(), {}, &memory);
+    EXPECT_EQ(hidden.reason, "127.0.0.1:" + account.POPPort +
+                                 ": 以前は暗号化通信 (STLS) を使えたサーバーが、今回は暗号化通信に"
+                                 "対応していませんでした。通信の途中で暗号化が取り除かれたおそれ"
+                                 "があるため、パスワードを送らずに送信を中止しました");
+    const std::vector<std::string> sent = relay.WaitForConnections(2);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_TRUE(sent[0].starts_with("CAPA\r\nSTLS\r\n")) << sent[0].substr(0, 40);
+    EXPECT_EQ(sent[1], "CAPA\r\n");
+    for (const std::string &bytes : sent)
+        EXPECT_EQ(bytes.find("pop-secret"), std::string::npos);
+    EXPECT_EQ(smtp_->WaitForSessions(1).size(), 1u); // the second mail never got to SMTP
+}
+
 TEST_F(PopBeforeSmtpTest, WrongPopPasswordFailsTheMailBeforeSmtp)
 {
     SenderAccount account = Account(false);

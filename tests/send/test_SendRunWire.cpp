@@ -12,7 +12,7 @@ using namespace vostrel::test;
 
 namespace {
 
-constexpr TransportTimeouts kShort{200, 200};
+const TransportTimeouts kShort = TransportTimeouts::All(200);
 
 class SendRunWireTest : public SendRunTest
 {

@@ -9,8 +9,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +22,35 @@ using namespace vostrel::test;
 namespace {
 
 const std::pair<std::string, std::string> kUser{"smtpuser", "p@ss word"};
+// How long the slow server takes to accept a mail after its final ".".
+constexpr int kSlowAcceptMs = 700;
+
+// Sets an environment variable (or removes it) while it lives.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const std::optional<std::string> &value)
+        : name_(name)
+    {
+        if (const char *old = std::getenv(name))
+            old_ = old;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(old_); }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    void Set(const std::optional<std::string> &value)
+    {
+        if (value)
+            ::setenv(name_, value->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    const char *name_;
+    std::optional<std::string> old_;
+};
 
 class SmtpWireTest : public VostrelTest
 {
@@ -44,11 +75,13 @@ protected:
         dropper_ = start(SmtpPeerOptions()
                              .Security(SmtpSecurity::ImplicitTls, certs.Server())
                              .DropDataAfter(64 * 1024));
+        slowAccept_ = start(SmtpPeerOptions().DelayEndOfData(kSlowAcceptMs));
     }
 
     static std::vector<SmtpPeer *> Peers()
     {
-        return {plain_, plainOnlyPlain_, noAuth_, tls_, startTls_, wrongHost_, expired_, dropper_};
+        return {plain_,     plainOnlyPlain_, noAuth_,  tls_,       startTls_,
+                wrongHost_, expired_,        dropper_, slowAccept_};
     }
 
     static void TearDownTestSuite()
@@ -144,6 +177,7 @@ protected:
     static inline SmtpPeer *wrongHost_ = nullptr;
     static inline SmtpPeer *expired_ = nullptr;
     static inline SmtpPeer *dropper_ = nullptr;
+    static inline SmtpPeer *slowAccept_ = nullptr;
     std::optional<ScopedCaFile> caFile_;
 };
 
@@ -242,17 +276,12 @@ TEST_F(SmtpWireTest, WrongPasswordFailsWithTheServersReply)
     EXPECT_EQ(sessions[0].Lines().back(), "QUIT");
 }
 
-TEST_F(SmtpWireTest, AuthRequiredButNotOffered)
+TEST_F(SmtpWireTest, AuthAskedForButNotOfferedLeavesTheDecisionToTheServer)
 {
-    const DeliveryResult result =
-        DeliverMail(RealTransport(), WithAuth(noAuth_->Account()), TestMail());
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason, "127.0.0.1:" + std::to_string(noAuth_->Port()) +
-                                 ": SMTP認証を行う設定ですが、サーバーが AUTH LOGIN にも AUTH "
-                                 "PLAIN にも対応していないため送信できません");
-    const auto sessions = noAuth_->WaitForSessions(1);
-    ASSERT_EQ(sessions.size(), 1u);
-    EXPECT_EQ(sessions[0].Lines(), (std::vector<std::string>{"EHLO " + HostName(), "QUIT"}));
+    const OutgoingMail mail = TestMail();
+    const SmtpPeerSession session = SendOne(*noAuth_, WithAuth(noAuth_->Account()), mail);
+    EXPECT_EQ(session.Lines(), Concat({"EHLO " + HostName()}, EnvelopeCommands(mail)));
+    EXPECT_TRUE(session.auth.empty());
 }
 
 TEST_F(SmtpWireTest, RefusedRecipientFailsTheMailWithTheReplyLine)
@@ -401,6 +430,72 @@ TEST_F(SmtpWireTest, LargeMailArrivesWhole)
     const SmtpPeerSession s = SendOne(*tls_, tls_->Account(), mail);
     ASSERT_EQ(s.mails.size(), 1u);
     EXPECT_EQ(s.mails[0].data, mail.data);
+}
+
+TEST_F(SmtpWireTest, EachStepHasItsOwnLimitAndTheWholeMailOneMore)
+{
+    const std::string peer = "127.0.0.1:" + std::to_string(slowAccept_->Port());
+    TransportTimeouts limits = TransportTimeouts::All(kSlowAcceptMs / 2);
+    // A server that scans a mail before it accepts it is no failure: the
+    // reply after the final "." has a limit of its own.
+    limits.endOfDataMs = kSlowAcceptMs * 10;
+    const DeliveryResult slow =
+        DeliverMail(RealTransport(), slowAccept_->Account(), TestMail(), limits);
+    EXPECT_TRUE(slow.ok) << slow.reason;
+    ASSERT_EQ(slowAccept_->WaitForSessions(1).at(0).mails.size(), 1u);
+
+    limits.endOfDataMs = kSlowAcceptMs / 2;
+    EXPECT_EQ(DeliverMail(RealTransport(), slowAccept_->Account(), TestMail(), limits).reason,
+              wire_text::TimedOut(peer, kSlowAcceptMs / 2) + " (メール本文の送信)");
+
+    limits.endOfDataMs = kSlowAcceptMs * 10;
+    limits.mailMs = kSlowAcceptMs / 2;
+    EXPECT_EQ(DeliverMail(RealTransport(), slowAccept_->Account(), TestMail(), limits).reason,
+              wire_text::MailTooLong(peer, kSlowAcceptMs / 2) + " (メール本文の送信)");
+}
+
+// SSL_CERT_FILE replaces the system's certificates; the system's folder of
+// certificates (here SSL_CERT_DIR, holding the private CA) is not consulted.
+TEST_F(SmtpWireTest, TheCertificateFileIsTrustedInsteadOfTheSystemsCertificates)
+{
+    const std::filesystem::path folder = TempDir() / "system-certs";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(certificates_->CaFile(), folder / "private-ca.pem");
+    QString output;
+    ASSERT_EQ(RunProgram(QStringLiteral("openssl"),
+                         {QStringLiteral("rehash"), QString::fromStdString(folder.string())},
+                         &output),
+              0)
+        << output.toStdString();
+    const TestCertificates other(TempDir());
+    caFile_.reset();
+    const ScopedEnv dir("SSL_CERT_DIR", folder.string());
+    {
+        const ScopedEnv noFile("SSL_CERT_FILE", std::nullopt);
+        const DeliveryResult trusted = DeliverMail(RealTransport(), tls_->Account(), TestMail());
+        EXPECT_TRUE(trusted.ok) << trusted.reason;
+    }
+    const ScopedEnv file("SSL_CERT_FILE", other.CaFile().string());
+    EXPECT_EQ(DeliverMail(RealTransport(), tls_->Account(), TestMail()).reason,
+              wire_text::CertificateRejected("127.0.0.1:" + std::to_string(tls_->Port()),
+                                             "unable to get local issuer certificate"));
+}
+
+TEST_F(SmtpWireTest, ACertificateFileThatCannotBeReadFailsEachMailNamingIt)
+{
+    caFile_.reset();
+    const std::string missing = (TempDir() / "no-such-ca.pem").string();
+    const ScopedEnv file("SSL_CERT_FILE", missing);
+    for (int mail = 0; mail < 2; ++mail) {
+        const DeliveryResult result = DeliverMail(RealTransport(), tls_->Account(), TestMail());
+        EXPECT_EQ(
+            result.reason.rfind(wire_text::TlsFailed("127.0.0.1:" + std::to_string(tls_->Port()),
+                                                     "環境変数 SSL_CERT_FILE の証明書ファイル「" +
+                                                         missing + "」を読み込めませんでした: "),
+                                0),
+            0u)
+            << result.reason;
+    }
 }
 
 } // namespace

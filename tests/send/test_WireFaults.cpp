@@ -9,8 +9,14 @@
 #include "send/WireTestUtil.h"
 #include "support/VostrelTest.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <gtest/gtest.h>
+#include <map>
+#include <thread>
 #include <unistd.h>
 
 using namespace vostrel;
@@ -18,15 +24,15 @@ using namespace vostrel::test;
 
 namespace {
 
-const std::string kPeer = "smtp.example.jp:587";
+const std::string kPeer = "smtp.example.jp:25";
 const std::string kPopPeer = "pop.example.jp:110";
-const TransportTimeouts kShort{.connectMs = 50, .replyMs = 50};
+const TransportTimeouts kShort = TransportTimeouts::All(50);
 
 SenderAccount Account()
 {
     SenderAccount a;
     a.SMTPAddress = "smtp.example.jp";
-    a.SMTPPort = "587";
+    a.SMTPPort = "25";
     a.FromAddress = "sender@example.jp";
     return a;
 }
@@ -76,7 +82,7 @@ TEST(WireDialogue, SendsTheExactCommandsAndData)
     ASSERT_EQ(sessions.size(), 1u);
     const WireSession &s = sessions[0];
     EXPECT_EQ(s.host, "smtp.example.jp");
-    EXPECT_EQ(s.port, 587);
+    EXPECT_EQ(s.port, 25);
     EXPECT_FALSE(s.implicitTls);
     EXPECT_EQ(s.commands, (std::vector<std::string>{
                               "EHLO " + HostName(), "AUTH LOGIN", B64("smtpuser"), B64("smtppass"),
@@ -143,16 +149,13 @@ TEST(WireDialogue, CredentialsGoOutAsTheirBytes)
     EXPECT_EQ(wire.Sessions()[0].authLogin, S("営業"));
 }
 
-TEST(WireDialogue, FailsWhenAuthIsRequiredButNotOffered)
+TEST(WireDialogue, GoesOnWithoutAuthWhenNeitherLoginNorPlainIsOffered)
 {
     FaultTransport wire;
     wire.server.authMechanisms = {"CRAM-MD5"};
-    const DeliveryResult result = Send(wire, AuthAccount());
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason, kPeer + ": SMTP認証を行う設定ですが、サーバーが AUTH LOGIN にも "
-                                     "AUTH PLAIN にも対応していないため送信できません");
-    EXPECT_EQ(wire.Sessions()[0].commands,
-              (std::vector<std::string>{"EHLO " + HostName(), "QUIT"}));
+    ASSERT_TRUE(Send(wire, AuthAccount()).ok);
+    EXPECT_EQ(wire.Sessions()[0].commands[1], "MAIL FROM:<sender@example.jp>");
+    EXPECT_TRUE(wire.Sessions()[0].delivered);
 }
 
 TEST(WireDialogue, FallsBackToHeloWhenEhloIsRefused)
@@ -168,15 +171,13 @@ TEST(WireDialogue, FallsBackToHeloWhenEhloIsRefused)
     EXPECT_TRUE(wire.Sessions()[0].delivered);
 }
 
-TEST(WireDialogue, HeloOffersNoAuthentication)
+TEST(WireDialogue, HeloOffersNoAuthenticationSoNoneIsTried)
 {
     FaultTransport wire;
     wire.RefuseAt(WireStep::Ehlo);
-    const DeliveryResult result = Send(wire, AuthAccount());
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.reason.find("AUTH LOGIN にも AUTH PLAIN にも対応していない"),
-              std::string::npos)
-        << result.reason;
+    ASSERT_TRUE(Send(wire, AuthAccount()).ok);
+    EXPECT_EQ(wire.Sessions()[0].commands[2], "MAIL FROM:<sender@example.jp>");
+    EXPECT_TRUE(wire.Sessions()[0].authPassword.empty());
 }
 
 TEST(WireDialogue, UpgradesWithStartTlsAndGreetsAgain)
@@ -455,7 +456,8 @@ TEST(PopFaults, LogsInThenSends)
     EXPECT_TRUE(sessions[0].pop);
     EXPECT_EQ(sessions[0].host, "pop.example.jp");
     EXPECT_EQ(sessions[0].commands,
-              (std::vector<std::string>{"USER popuser", "PASS poppass", "QUIT"}));
+              (std::vector<std::string>{"CAPA", "USER popuser", "PASS poppass", "QUIT"}));
+    EXPECT_FALSE(sessions[0].tls);
     EXPECT_FALSE(sessions[1].pop);
     EXPECT_TRUE(sessions[1].delivered);
 }
@@ -531,6 +533,282 @@ TEST(PopFaults, PopAnswerThatIsNotPop3)
     EXPECT_EQ(Send(wire, PopAccount()).reason,
               kPopPeer +
                   ": POP3 サーバーの応答が正しくありません: 220 this is smtp (POP3 の USER)");
+}
+
+// ---- Servers that hid their encryption ----------------------------------------
+
+// What the program knows of servers' encryption, in memory.
+class NotedServers : public ServerTlsMemory
+{
+public:
+    std::optional<TlsUpgrade> Known(const std::string &host, int port) override
+    {
+        const auto found = noted.find({host, port});
+        return found == noted.end() ? std::nullopt : std::optional(found->second);
+    }
+    void Remember(const std::string &host, int port, TlsUpgrade how) override
+    {
+        noted[{host, port}] = how;
+    }
+    std::map<std::pair<std::string, int>, TlsUpgrade> noted;
+};
+
+const std::string kDowngrade =
+    " を使えたサーバーが、今回は暗号化通信に対応していませんでした。通信の途中で暗号化が取り除かれ"
+    "たおそれがあるため、パスワードを送らずに送信を中止しました";
+
+struct RememberCase
+{
+    const char *name;
+    std::function<void(SenderAccount &, FaultServerSettings &)> setUp;
+    std::map<std::pair<std::string, int>, TlsUpgrade> noted;
+};
+
+void PrintTo(const RememberCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class RememberTest : public ::testing::TestWithParam<RememberCase>
+{};
+
+TEST_P(RememberTest, EveryServerReachedEncryptedIsNoted)
+{
+    FaultTransport wire;
+    SenderAccount account = PopAccount();
+    GetParam().setUp(account, wire.server);
+    NotedServers memory;
+    ASSERT_TRUE(DeliverMail(wire, account, Mail(), {}, &memory).ok);
+    EXPECT_EQ(memory.noted, GetParam().noted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RememberTest,
+    ::testing::Values(
+        RememberCase{"Plain", [](SenderAccount &, FaultServerSettings &) {}, {}},
+        RememberCase{"StartTls",
+                     [](SenderAccount &, FaultServerSettings &s) { s.offerStartTls = true; },
+                     {{{"smtp.example.jp", 25}, TlsUpgrade::StartTls}}},
+        RememberCase{"ImplicitTls",
+                     [](SenderAccount &a, FaultServerSettings &) {
+                         a.SMTPSSL = true;
+                         a.SMTPPort = "465";
+                     },
+                     {{{"smtp.example.jp", 465}, TlsUpgrade::ImplicitTls}}},
+        RememberCase{"Stls",
+                     [](SenderAccount &, FaultServerSettings &s) { s.offerStls = true; },
+                     {{{"pop.example.jp", 110}, TlsUpgrade::Stls}}},
+        RememberCase{"Pop3s",
+                     [](SenderAccount &a, FaultServerSettings &) {
+                         a.POPSSL = true;
+                         a.POPPort = "995";
+                     },
+                     {{{"pop.example.jp", 995}, TlsUpgrade::ImplicitTls}}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(HiddenEncryption, ARememberedSmtpServerWithoutStartTlsGetsNoPassword)
+{
+    for (const TlsUpgrade before : {TlsUpgrade::StartTls, TlsUpgrade::ImplicitTls}) {
+        for (const SenderAccount &account : {AuthAccount(), Account()}) {
+            FaultTransport wire;
+            NotedServers memory;
+            memory.Remember("smtp.example.jp", 25, before);
+            const DeliveryResult result = DeliverMail(wire, account, Mail(), {}, &memory);
+            EXPECT_FALSE(result.ok);
+            EXPECT_EQ(result.reason, kPeer + ": 以前は暗号化通信 (" +
+                                         (before == TlsUpgrade::StartTls ? "STARTTLS" : "SSL/TLS") +
+                                         ")" + kDowngrade);
+            EXPECT_EQ(wire.Sessions()[0].commands,
+                      (std::vector<std::string>{"EHLO " + HostName(), "QUIT"}));
+            EXPECT_TRUE(wire.Delivered().empty());
+        }
+    }
+}
+
+TEST(HiddenEncryption, ARememberedServerStillTakesTheMailWhenItUpgrades)
+{
+    FaultTransport wire;
+    wire.server.offerStartTls = true;
+    NotedServers memory;
+    memory.Remember("smtp.example.jp", 25, TlsUpgrade::StartTls);
+    ASSERT_TRUE(DeliverMail(wire, AuthAccount(), Mail(), {}, &memory).ok);
+    EXPECT_EQ(wire.Sessions()[0].authPassword, "smtppass");
+}
+
+TEST(HiddenEncryption, ARememberedPopServerWithoutStlsGetsNoUserOrPass)
+{
+    FaultTransport wire;
+    NotedServers memory;
+    memory.Remember("pop.example.jp", 110, TlsUpgrade::Stls);
+    const DeliveryResult result = DeliverMail(wire, PopAccount(), Mail(), {}, &memory);
+    EXPECT_EQ(result.reason, kPopPeer + ": 以前は暗号化通信 (STLS)" + kDowngrade);
+    EXPECT_EQ(wire.PopSessions()[0].commands, std::vector<std::string>{"CAPA"});
+    EXPECT_TRUE(wire.SmtpSessions().empty());
+}
+
+TEST(HiddenEncryption, PopUsesStlsWhenOfferedAndGoesOnWhenCapaIsUnknown)
+{
+    {
+        FaultTransport wire;
+        wire.server.offerStls = true;
+        ASSERT_TRUE(Send(wire, PopAccount()).ok);
+        EXPECT_EQ(
+            wire.PopSessions()[0].commands,
+            (std::vector<std::string>{"CAPA", "STLS", "USER popuser", "PASS poppass", "QUIT"}));
+        EXPECT_TRUE(wire.PopSessions()[0].tls);
+    }
+    {
+        FaultTransport wire;
+        wire.server.popCapa = false;
+        ASSERT_TRUE(Send(wire, PopAccount()).ok);
+        EXPECT_EQ(wire.PopSessions()[0].commands[1], "USER popuser");
+    }
+}
+
+TEST(HiddenEncryption, TheSubmissionPortWithoutStartTlsGetsNoPasswordEvenTheFirstTime)
+{
+    SenderAccount account = AuthAccount();
+    account.SMTPPort = "587";
+    {
+        FaultTransport wire;
+        const DeliveryResult result = Send(wire, account);
+        EXPECT_EQ(result.reason, "smtp.example.jp:587: 送信用のポート 587 のサーバーが暗号化通信 "
+                                 "(STARTTLS) に対応していないため、パスワードを送らずに送信を中止"
+                                 "しました");
+        EXPECT_EQ(wire.Sessions()[0].commands,
+                  (std::vector<std::string>{"EHLO " + HostName(), "QUIT"}));
+    }
+    {
+        FaultTransport wire; // with STARTTLS the password goes, encrypted
+        wire.server.offerStartTls = true;
+        ASSERT_TRUE(Send(wire, account).ok);
+        EXPECT_EQ(wire.Sessions()[0].authPassword, "smtppass");
+    }
+    {
+        FaultTransport wire; // no password, nothing to protect
+        account.SMTPAuth = false;
+        ASSERT_TRUE(Send(wire, account).ok);
+    }
+}
+
+// ---- Time-outs and the stop ------------------------------------------------------
+
+struct StepLimitCase
+{
+    const char *name;
+    WireStep step;
+    int expectedMs;
+    std::string during;
+};
+
+void PrintTo(const StepLimitCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class StepLimitTest : public ::testing::TestWithParam<StepLimitCase>
+{};
+
+TEST_P(StepLimitTest, EachStepWaitsItsOwnLimit)
+{
+    const StepLimitCase &c = GetParam();
+    TransportTimeouts limits = TransportTimeouts::All(20);
+    limits.dataReplyMs = 30;
+    limits.endOfDataMs = 40;
+    FaultTransport wire;
+    wire.SilentAt(c.step);
+    const DeliveryResult result = Send(wire, Account(), Mail(), limits);
+    EXPECT_EQ(result.reason, wire_text::TimedOut(kPeer, c.expectedMs) + " (" + c.during + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StepLimitTest,
+    ::testing::Values(StepLimitCase{"Greeting", WireStep::Greeting, 20, "接続時の応答"},
+                      StepLimitCase{"MailFrom", WireStep::MailFrom, 20,
+                                    "MAIL FROM:<sender@example.jp>"},
+                      StepLimitCase{"Data", WireStep::Data, 30, "DATA"},
+                      StepLimitCase{"EndOfData", WireStep::EndOfData, 40, "メール本文の送信"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(WireStop, TheStopClosesAMailInProgressAndItCountsAsNotSent)
+{
+    FaultTransport wire;
+    wire.SilentAt(WireStep::EndOfData);
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stop = true;
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const DeliveryResult result = DeliverMail(wire, Account(), Mail(), {}, nullptr, &stop);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(60));
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.reason, wire_text::Stopped(kPeer));
+    EXPECT_TRUE(wire.AllClosed());
+}
+
+TEST(WireReasons, AReasonIsKeptToOneKilobyteAtACharacterBoundary)
+{
+    EXPECT_EQ(CutReason("短い理由"), "短い理由");
+    EXPECT_EQ(CutReason(std::string(1024, 'x')), std::string(1024, 'x'));
+    EXPECT_EQ(CutReason(std::string(1025, 'x')), std::string(1021, 'x') + "…");
+    std::string kana;
+    while (kana.size() < 2000)
+        kana += "あ"; // three bytes each
+    const std::string cut = CutReason("x" + kana);
+    EXPECT_EQ(cut, "x" + kana.substr(0, 1020) + "…");
+    // Every reason of a delivery passes through it, however long the value it names.
+    SenderAccount account = Account();
+    account.SMTPAddress = kana + "\n";
+    const DeliveryResult result = DeliverMail(*std::make_unique<FaultTransport>(), account, Mail());
+    EXPECT_LE(result.reason.size(), kMaxReasonBytes);
+    EXPECT_TRUE(result.reason.ends_with("…"));
+}
+
+TEST(WireLookup, ANameLookupThatHangsIsLeftBehindAtItsLimitOrTheStop)
+{
+    std::promise<void> answer;
+    const std::shared_future<void> answered = answer.get_future().share();
+    const ServerResolver hangs = [answered](const std::string &, int) {
+        answered.wait();
+        return std::vector<ServerAddress>{};
+    };
+    TransportTimeouts limits;
+    limits.lookupMs = 50;
+    try {
+        LookUpServer("slow.example.jp", 25, limits, hangs);
+        ADD_FAILURE() << "the lookup did not time out";
+    } catch (const TransportError &e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "slow.example.jp:25: サーバーのアドレスを 50 ミリ秒以内に調べられませんでした");
+        EXPECT_FALSE(e.Stopped());
+    }
+    std::atomic<bool> stop{true};
+    limits.lookupMs = 60000;
+    limits.stop = &stop;
+    try {
+        LookUpServer("slow.example.jp", 25, limits, hangs);
+        ADD_FAILURE() << "the stop did not end the lookup";
+    } catch (const TransportError &e) {
+        EXPECT_TRUE(e.Stopped());
+    }
+    answer.set_value(); // the lookups left behind end now
+    const ServerResolver unknown = [](const std::string &, int) -> std::vector<ServerAddress> {
+        throw std::runtime_error("Name or service not known");
+    };
+    EXPECT_THROW(
+        {
+            try {
+                LookUpServer("none.example.jp", 25, {}, unknown);
+            } catch (const TransportError &e) {
+                EXPECT_EQ(std::string(e.what()), "none.example.jp:25: サーバーのアドレスが見つかり"
+                                                 "ませんでした: Name or service not known");
+                throw;
+            }
+        },
+        TransportError);
 }
 
 } // namespace

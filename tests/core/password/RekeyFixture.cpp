@@ -8,6 +8,7 @@
 #include "destinations/DestinationStore.h"
 #include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
+#include "send/ServerTlsRecord.h"
 #include "senders/SenderAccount.h"
 
 namespace vostrel::test {
@@ -20,6 +21,7 @@ void RegisterRecordKinds()
     RegisterSenderAccountRekey();
     RegisterSendLogRekey();
     RegisterSendJournalRekey();
+    RegisterServerTlsRekey();
 }
 
 namespace {
