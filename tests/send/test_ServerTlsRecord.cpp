@@ -38,7 +38,9 @@ TEST_F(ServerTlsRecordTest, EachServerIsHeldOnceByItsLowerCaseHostAndPort)
 
 TEST_F(ServerTlsRecordTest, ADamagedOrForeignRecordCountsAsEmptyAndTheNextNoteReplacesIt)
 {
-    const std::vector<std::string> damaged{"\x05\x00\x00\x00abc", // cut short
+    const std::vector<std::string> damaged{std::string("\x05\x00\x00\x00"
+                                                       "abc",
+                                                       7), // a field cut short
                                            std::string(16, '\x01')};
     for (const std::string &bytes : damaged) {
         WriteBytes(ServerTlsRecordPath(), bytes);
