@@ -1,9 +1,13 @@
 #include "core/DataFolder.h"
 
+#include "core/AppState.h"
+#include "core/Backup.h"
+#include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
 
 #include <QStandardPaths>
 #include <algorithm>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +51,26 @@ void PrepareDataFolder(const fs::path &dataFolder)
         if (fd >= 0)
             ::close(fd);
     }
+}
+
+void OpenDataFolder(const fs::path &dataFolder)
+{
+    SetDataFolder(dataFolder);
+    std::exception_ptr failure;
+    try {
+        RecoverInterruptedRestore();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    try {
+        RecoverInterruptedKeyChange();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
+    PrepareDataFolder(dataFolder);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 fs::path FileNameOf(std::string_view sjisName)

@@ -21,6 +21,14 @@ std::filesystem::path DefaultDataFolder();
 // the operations that later use a folder report them.
 void PrepareDataFolder(const std::filesystem::path &dataFolder);
 
+// The start of the program's use of the data folder, before any record is
+// read: sets DataFolder(), finishes or undoes a restore and a password change
+// that a crash interrupted, and only then prepares the tree
+// (PrepareDataFolder); a folder made again before the recovery would stand
+// in the place of one that a restore had moved away. An error of the recovery
+// is thrown once the tree is prepared.
+void OpenDataFolder(const std::filesystem::path &dataFolder);
+
 // The file name on disk of a name held as Shift_JIS text (its UTF-8 form).
 std::filesystem::path FileNameOf(std::string_view sjisName);
 // The Shift_JIS name of a file name on disk, or false when it cannot be held.
