@@ -140,8 +140,9 @@ void CopyOneFile(const fs::path &from, const fs::path &to, Links links)
     Step("copied " + from.string());
 }
 
-// Copies everything inside from into the existing folder to.
-void CopyTree(const fs::path &from, const fs::path &to, Links links)
+// Copies everything inside from into the existing folder to. In the work
+// folder the plain work pages are left out.
+void CopyTree(const fs::path &from, const fs::path &to, Links links, bool workFolder)
 {
     std::error_code ec;
     if (links == Links::Refuse && fs::is_symlink(fs::symlink_status(from, ec)))
@@ -160,13 +161,15 @@ void CopyTree(const fs::path &from, const fs::path &to, Links links)
         if (fs::is_symlink(status)) {
             if (links == Links::Refuse)
                 throw LinkRefused(entry.path());
-            if (fs::is_regular_file(entry.status(typeEc)))
+            if (fs::is_regular_file(entry.status(typeEc)) &&
+                !(workFolder && IsPlainWorkFile(entry.path().filename().native())))
                 CopyOneFile(entry.path(), target, links);
         } else if (fs::is_directory(status)) {
             MakeFolder(target);
-            CopyTree(entry.path(), target, links);
+            CopyTree(entry.path(), target, links, false);
         } else if (fs::is_regular_file(status)) {
-            CopyOneFile(entry.path(), target, links);
+            if (!(workFolder && IsPlainWorkFile(entry.path().filename().native())))
+                CopyOneFile(entry.path(), target, links);
         }
     }
 }
@@ -299,7 +302,7 @@ fs::path MakeBackup(const fs::path &chosen)
                 CopyOneFile(from, folder / name, Links::Follow);
             } else {
                 MakeFolder(folder / name);
-                CopyTree(from, folder / name, Links::Follow);
+                CopyTree(from, folder / name, Links::Follow, name == "work");
             }
         }
         SyncFileSystem(folder);
@@ -389,7 +392,7 @@ void RestoreBackup(const fs::path &backup, const std::string &key)
             } else {
                 MakeFolder(to);
                 if (fs::is_directory(fs::symlink_status(from, ec)))
-                    CopyTree(from, to, Links::Refuse);
+                    CopyTree(from, to, Links::Refuse, name == "work");
             }
         }
         // Every copy and its folder on the disk before the commit.

@@ -3,6 +3,7 @@
 // A backup is a folder "Vostrel_backup" (or "Vostrel_backup(1)", (2), ...)
 // inside a folder the user chooses, holding a copy of every sub-folder of the
 // data folder and config.dat, still encrypted under the key of the moment.
+// The plain work pages (IsPlainWorkFile) are left out.
 //
 // A restore replaces the data folder's sub-folders and config.dat by the
 // backup's, all or nothing: the backup is first copied into a staging folder
