@@ -220,7 +220,7 @@ void BackupFigures(const fs::path &target)
     const fs::path backup = MakeBackup(target);
     std::printf("  backup: %lld ms\n", static_cast<long long>(clock.elapsed()));
     clock.restart();
-    RestoreBackup(backup);
+    RestoreBackup(backup, std::string(DefaultKey));
     std::printf("  restore: %lld ms\n", static_cast<long long>(clock.elapsed()));
 }
 

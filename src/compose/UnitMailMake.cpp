@@ -439,8 +439,13 @@ void TFormMailMake::reject()
         return; // the window closes when the run has ended
     bool mayClose = false;
     RunGuarded(this, [&] { mayClose = CloseCompose(); });
-    if (mayClose)
-        QDialog::reject();
+    if (!mayClose)
+        return;
+    QDialog::reject();
+    // The preview page may hold a recipient's values in plain text: it does
+    // not outlive the window (a kept draft writes it again when previewed).
+    std::error_code ec;
+    fs::remove(PreviewFile(), ec);
 }
 
 void TFormMailMake::DiscardDraftFiles()

@@ -2,7 +2,9 @@
 
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
+#include "core/DataFolder.h"
 #include "core/Errors.h"
+#include "core/Password.h"
 #include "core/Reencrypt.h"
 
 #include <algorithm>
@@ -24,14 +26,20 @@ constexpr const char *kStagingName = "restore-staging";
 constexpr const char *kCommitName = "commit";
 
 std::function<void(const fs::path &)> copyHook;
+std::function<void(const std::string &)> stepHook;
 std::mutex guardsMutex;
 std::vector<std::pair<std::string, std::function<std::string()>>> guards;
 
-std::string ReasonOf(const std::error_code &ec)
+void Step(const std::string &name)
 {
-    return ec.category() == std::generic_category() || ec.category() == std::system_category()
-               ? FileError::ErrnoText(ec.value())
-               : ec.message();
+    if (stepHook)
+        stepHook(name);
+}
+
+FileError LinkRefused(const fs::path &link)
+{
+    return FileError(link, "バックアップフォルダにシンボリックリンクがあるため読み込めません: " +
+                               link.string());
 }
 
 void MakeFolder(const fs::path &folder)
@@ -40,35 +48,18 @@ void MakeFolder(const fs::path &folder)
         throw FileError::WriteFailed(folder, FileError::ErrnoText(errno));
 }
 
-void CopyOneFile(const fs::path &from, const fs::path &to)
+// Waits until everything written to the file system that holds folder (the
+// copied files and their folders, all at once) is on the disk.
+void SyncFileSystem(const fs::path &folder)
 {
-    if (copyHook)
-        copyHook(from);
-    std::error_code ec;
-    if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec))
-        throw FileError::ReadFailed(from, ReasonOf(ec));
-}
-
-// Copies everything inside from into the existing folder to.
-void CopyTree(const fs::path &from, const fs::path &to)
-{
-    std::error_code ec;
-    std::vector<fs::directory_entry> entries;
-    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec))
-        entries.push_back(*it);
-    if (ec)
-        throw FileError::ReadFailed(from, ReasonOf(ec));
-    std::sort(entries.begin(), entries.end());
-    for (const fs::directory_entry &entry : entries) {
-        const fs::path target = to / entry.path().filename();
-        std::error_code typeEc;
-        if (entry.is_directory(typeEc) && !entry.is_symlink(typeEc)) {
-            MakeFolder(target);
-            CopyTree(entry.path(), target);
-        } else if (entry.is_regular_file(typeEc)) {
-            CopyOneFile(entry.path(), target);
-        }
-    }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw FileError::WriteFailed(folder, FileError::ErrnoText(errno));
+    const int synced = ::syncfs(fd);
+    const int err = errno;
+    ::close(fd);
+    if (synced != 0)
+        throw FileError::WriteFailed(folder, FileError::ErrnoText(err));
 }
 
 void SyncFolder(const fs::path &folder)
@@ -77,6 +68,109 @@ void SyncFolder(const fs::path &folder)
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
+    }
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Fd
+{
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// How a copy treats symbolic links: a backup copies a linked file's content
+// and passes over linked folders; a restore refuses any link.
+enum class Links
+{
+    Follow,
+    Refuse
+};
+
+// Copies the plain file from into the new file to (mode 0600). The copy
+// reaches the disk with SyncFileSystem.
+void CopyOneFile(const fs::path &from, const fs::path &to, Links links)
+{
+    if (copyHook)
+        copyHook(from);
+    Step("copy " + from.string());
+    // O_NONBLOCK: a pipe put in place of the file cannot hold the copy up.
+    Fd in{::open(from.c_str(),
+                 O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0))};
+    if (in.fd < 0) {
+        if (errno == ELOOP && links == Links::Refuse)
+            throw LinkRefused(from);
+        throw FileError::ReadFailed(from, FileError::ErrnoText(errno));
+    }
+    struct stat st;
+    if (::fstat(in.fd, &st) != 0)
+        throw FileError::ReadFailed(from, FileError::ErrnoText(errno));
+    if (!S_ISREG(st.st_mode))
+        throw FileError::ReadFailed(from, FileError::ErrnoText(EINVAL));
+    Fd out{::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
+    if (out.fd < 0)
+        throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(in.fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError::ReadFailed(from, FileError::ErrnoText(errno));
+        }
+        if (got == 0)
+            break;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t n = ::write(out.fd, buffer + done, static_cast<size_t>(got - done));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
+            }
+            done += n;
+        }
+    }
+    const int closed = ::close(out.fd);
+    out.fd = -1;
+    if (closed != 0)
+        throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
+    Step("copied " + from.string());
+}
+
+// Copies everything inside from into the existing folder to. In the work
+// folder the plain work pages are left out.
+void CopyTree(const fs::path &from, const fs::path &to, Links links, bool workFolder)
+{
+    std::error_code ec;
+    if (links == Links::Refuse && fs::is_symlink(fs::symlink_status(from, ec)))
+        throw LinkRefused(from); // put in place of a folder since it was listed
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(*it);
+    if (ec)
+        throw FileError::ReadFailed(from, FileError::ErrnoText(ec.value()));
+    std::sort(entries.begin(), entries.end());
+    for (const fs::directory_entry &entry : entries) {
+        const fs::path target = to / entry.path().filename();
+        std::error_code typeEc;
+        // Asked afresh, not taken from the listing.
+        const fs::file_status status = fs::symlink_status(entry.path(), typeEc);
+        if (fs::is_symlink(status)) {
+            if (links == Links::Refuse)
+                throw LinkRefused(entry.path());
+            if (fs::is_regular_file(entry.status(typeEc)) &&
+                !(workFolder && IsPlainWorkFile(entry.path().filename().native())))
+                CopyOneFile(entry.path(), target, links);
+        } else if (fs::is_directory(status)) {
+            MakeFolder(target);
+            CopyTree(entry.path(), target, links, false);
+        } else if (fs::is_regular_file(status)) {
+            if (!(workFolder && IsPlainWorkFile(entry.path().filename().native())))
+                CopyOneFile(entry.path(), target, links);
+        }
     }
 }
 
@@ -104,12 +198,21 @@ std::vector<std::string> DataEntries()
 
 void RenameOrThrow(const fs::path &from, const fs::path &to)
 {
+    Step("rename " + from.string());
     if (::rename(from.c_str(), to.c_str()) != 0)
         throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
+    Step("renamed " + from.string());
+}
+
+bool Exists(const fs::path &path)
+{
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
 }
 
 // Swaps the staged entries in: each live entry moves to old/, its staged copy
-// takes its place. Entries already swapped are skipped, so this can run again.
+// takes its place. Entries already swapped are skipped, so this can run again
+// from any point.
 void SwitchOver(const std::vector<std::string> &entries)
 {
     const fs::path staging = RestoreStagingFolder();
@@ -117,16 +220,26 @@ void SwitchOver(const std::vector<std::string> &entries)
     std::error_code ec;
     for (const std::string &name : entries) {
         const fs::path staged = staging / "new" / name;
-        if (!fs::exists(fs::symlink_status(staged, ec)))
+        if (!Exists(staged))
             continue; // swapped before
         const fs::path live = DataFolder() / name;
-        if (fs::exists(fs::symlink_status(live, ec)))
-            RenameOrThrow(live, staging / "old" / name);
+        const fs::path old = staging / "old" / name;
+        if (Exists(old)) {
+            // The live entry was moved away before: what stands in its place
+            // now was made afterwards (the folders a start creates), and the
+            // restored copy replaces it.
+            fs::remove_all(live, ec);
+        } else if (Exists(live)) {
+            RenameOrThrow(live, old);
+        }
         RenameOrThrow(staged, live);
     }
+    SyncFolder(staging / "old");
     SyncFolder(DataFolder());
+    Step("clean");
     fs::remove_all(staging, ec);
     SyncFolder(DataFolder());
+    Step("done");
 }
 
 bool ReadCommit(std::vector<std::string> &entries)
@@ -147,6 +260,12 @@ bool ReadCommit(std::vector<std::string> &entries)
     return false;
 }
 
+bool RestorePending()
+{
+    std::vector<std::string> entries;
+    return Exists(RestoreStagingFolder()) && ReadCommit(entries);
+}
+
 } // namespace
 
 fs::path RestoreStagingFolder()
@@ -159,11 +278,15 @@ void SetBackupCopyHook(std::function<void(const fs::path &)> hook)
     copyHook = std::move(hook);
 }
 
+void SetRestoreStepHook(std::function<void(const std::string &)> hook)
+{
+    stepHook = std::move(hook);
+}
+
 fs::path NextBackupFolder(const fs::path &chosen)
 {
-    std::error_code ec;
     fs::path folder = chosen / "Vostrel_backup";
-    for (int n = 1; fs::exists(fs::symlink_status(folder, ec)); ++n)
+    for (int n = 1; Exists(folder); ++n)
         folder = chosen / ("Vostrel_backup(" + std::to_string(n) + ")");
     return folder;
 }
@@ -176,12 +299,13 @@ fs::path MakeBackup(const fs::path &chosen)
         for (const std::string &name : DataEntries()) {
             const fs::path from = DataFolder() / name;
             if (name == "config.dat") {
-                CopyOneFile(from, folder / name);
+                CopyOneFile(from, folder / name, Links::Follow);
             } else {
                 MakeFolder(folder / name);
-                CopyTree(from, folder / name);
+                CopyTree(from, folder / name, Links::Follow, name == "work");
             }
         }
+        SyncFileSystem(folder);
     } catch (...) {
         // Never leave a backup that looks complete and is not.
         std::error_code ec;
@@ -202,6 +326,23 @@ bool IsValidBackup(const fs::path &folder)
     return true;
 }
 
+fs::path FindSymbolicLink(const fs::path &folder)
+{
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeEc;
+        if (it->is_symlink(typeEc))
+            return it->path();
+    }
+    return {};
+}
+
+void RefuseSymbolicLinks(const fs::path &backup)
+{
+    if (const fs::path link = FindSymbolicLink(backup); !link.empty())
+        throw LinkRefused(link);
+}
+
 void RegisterRestoreGuard(std::string name, std::function<std::string()> guard)
 {
     std::lock_guard lock(guardsMutex);
@@ -209,7 +350,7 @@ void RegisterRestoreGuard(std::string name, std::function<std::string()> guard)
     guards.emplace_back(std::move(name), std::move(guard));
 }
 
-void RestoreBackup(const fs::path &backup)
+void CheckRestoreMayRun()
 {
     {
         std::lock_guard lock(guardsMutex);
@@ -217,10 +358,29 @@ void RestoreBackup(const fs::path &backup)
             if (std::string reason = guard(); !reason.empty())
                 throw VostrelError(reason);
     }
+    // Its staging folder may hold the only copy of some of the data.
+    if (RestorePending())
+        throw VostrelError("前回のバックアップの読込が完了していません。"
+                           "ソフトを起動し直してからもう一度お試しください。");
+}
+
+bool BackupHoldsKey(const fs::path &backup, const std::string &key)
+{
+    return ConfigFileHoldsKey(backup / "config.dat", key);
+}
+
+void RestoreBackup(const fs::path &backup, const std::string &key)
+{
+    CheckRestoreMayRun();
+    RefuseSymbolicLinks(backup);
     const fs::path staging = RestoreStagingFolder();
     std::error_code ec;
-    fs::remove_all(staging, ec);
-    const std::vector<std::string> entries = DataEntries();
+    fs::remove_all(staging, ec); // an uncommitted one: nothing of it is needed
+    std::vector<std::string> entries = DataEntries();
+    if (std::find(entries.begin(), entries.end(), "config.dat") == entries.end()) {
+        entries.push_back("config.dat"); // the password record always comes with the backup
+        std::sort(entries.begin(), entries.end());
+    }
     try {
         MakeFolder(staging);
         MakeFolder(staging / "new");
@@ -228,19 +388,28 @@ void RestoreBackup(const fs::path &backup)
             const fs::path from = backup / name;
             const fs::path to = staging / "new" / name;
             if (name == "config.dat") {
-                CopyOneFile(from, to);
+                CopyOneFile(from, to, Links::Refuse);
             } else {
                 MakeFolder(to);
-                if (fs::is_directory(from, ec))
-                    CopyTree(from, to);
+                if (fs::is_directory(fs::symlink_status(from, ec)))
+                    CopyTree(from, to, Links::Refuse, name == "work");
             }
         }
+        // Every copy and its folder on the disk before the commit.
+        SyncFileSystem(staging);
+        // The copy must be of the backup whose password was asked for.
+        if (!ConfigFileHoldsKey(staging / "new" / "config.dat", key))
+            throw FileError(backup / "config.dat",
+                            "バックアップのパスワードを確認できませんでした: " +
+                                (backup / "config.dat").string());
         // The commit point: from here on the restore is carried through.
         std::string commit = "VOSTREL-RESTORE 1\n";
         for (const std::string &name : entries)
             commit += name + "\n";
         commit += "END\n";
+        Step("commit");
         WriteFileAtomically(staging / kCommitName, commit);
+        Step("committed");
     } catch (...) {
         fs::remove_all(staging, ec);
         SyncFolder(DataFolder());
@@ -256,13 +425,13 @@ void RestoreBackup(const fs::path &backup)
 
 bool RecoverInterruptedRestore()
 {
-    std::error_code ec;
-    if (!fs::exists(RestoreStagingFolder(), ec))
+    if (!Exists(RestoreStagingFolder()))
         return false;
     std::vector<std::string> entries;
     if (ReadCommit(entries)) {
         SwitchOver(entries);
     } else {
+        std::error_code ec;
         fs::remove_all(RestoreStagingFolder(), ec);
         SyncFolder(DataFolder());
     }

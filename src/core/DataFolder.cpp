@@ -1,9 +1,13 @@
 #include "core/DataFolder.h"
 
+#include "core/AppState.h"
+#include "core/Backup.h"
+#include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
 
 #include <QStandardPaths>
 #include <algorithm>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +51,72 @@ void PrepareDataFolder(const fs::path &dataFolder)
         if (fd >= 0)
             ::close(fd);
     }
+    KeepDataFolderPrivate(data);
+    RemovePlainWorkFiles(data);
+}
+
+void OpenDataFolder(const fs::path &dataFolder)
+{
+    SetDataFolder(dataFolder);
+    std::exception_ptr failure;
+    try {
+        RecoverInterruptedRestore();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    try {
+        RecoverInterruptedKeyChange();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
+    PrepareDataFolder(dataFolder);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void KeepDataFolderPrivate(const fs::path &dataFolder)
+{
+    auto keepPrivate = [](const fs::path &path) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode) || (st.st_mode & 077) == 0)
+            return;
+        ::chmod(path.c_str(), st.st_mode & 07700);
+    };
+    const fs::path data = dataFolder.has_filename() ? dataFolder : dataFolder.parent_path();
+    keepPrivate(data);
+    std::error_code ec;
+    for (fs::recursive_directory_iterator
+             it(data, fs::directory_options::skip_permission_denied, ec),
+         end;
+         !ec && it != end; it.increment(ec))
+        keepPrivate(it->path());
+}
+
+bool IsPlainWorkFile(std::string_view fileName)
+{
+    constexpr std::string_view kPage = "_work.html";
+    if (fileName.size() > kPage.size() && fileName.ends_with(kPage))
+        return true;
+    // An AtomicFile temporary of such a page: ".<page>.tmp-XXXXXX".
+    const std::size_t temp = fileName.rfind(".tmp-");
+    return fileName.starts_with('.') && temp != std::string_view::npos &&
+           IsPlainWorkFile(fileName.substr(1, temp - 1));
+}
+
+void RemovePlainWorkFiles(const fs::path &dataFolder)
+{
+    std::vector<fs::path> pages;
+    std::error_code ec;
+    for (fs::directory_iterator it(dataFolder / "work", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code typeEc;
+        if (!fs::is_directory(it->symlink_status(typeEc)) &&
+            IsPlainWorkFile(it->path().filename().native()))
+            pages.push_back(it->path());
+    }
+    for (const fs::path &page : pages)
+        fs::remove(page, ec);
 }
 
 fs::path FileNameOf(std::string_view sjisName)

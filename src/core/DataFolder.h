@@ -17,9 +17,32 @@ std::filesystem::path DefaultDataFolder();
 // Creates, one level each and in this order, Halvik/, the data folder, Logs/,
 // Signature/, Senders/, Receivers/, work/, work/AppendedImage/ and
 // work/HtmlImage/ (mode 0700); then the empty signature files sig01.dat ..
-// sig05.dat (mode 0600) that do not exist yet. Failures are not reported here:
+// sig05.dat (mode 0600) that do not exist yet. Then everything in the data
+// folder is made private again (KeepDataFolderPrivate) and the plain work
+// pages are deleted (RemovePlainWorkFiles). Failures are not reported here:
 // the operations that later use a folder report them.
 void PrepareDataFolder(const std::filesystem::path &dataFolder);
+
+// The start of the program's use of the data folder, before any record is
+// read: sets DataFolder(), finishes or undoes a restore and a password change
+// that a crash interrupted, and only then prepares the tree
+// (PrepareDataFolder); a folder made again before the recovery would stand
+// in the place of one that a restore had moved away. An error of the recovery
+// is thrown once the tree is prepared.
+void OpenDataFolder(const std::filesystem::path &dataFolder);
+
+// Takes the group and other permission bits off the data folder and off every
+// folder and file in it (links are not followed), so that records stay 0600
+// and folders 0700 whatever made them wider.
+void KeepDataFolderPrivate(const std::filesystem::path &dataFolder);
+
+// True for the work folder's plain-text pages, which may hold a recipient's
+// merged values: every "*_work.html" (History_work.html, Preview_work.html)
+// and the temporary files they are written through.
+bool IsPlainWorkFile(std::string_view fileName);
+// Deletes the plain work pages directly in the work folder of dataFolder;
+// the draft's AppendedImage/ and HtmlImage/ are not touched.
+void RemovePlainWorkFiles(const std::filesystem::path &dataFolder);
 
 // The file name on disk of a name held as Shift_JIS text (its UTF-8 form).
 std::filesystem::path FileNameOf(std::string_view sjisName);

@@ -60,7 +60,12 @@ std::filesystem::path ConfigPath()
 
 bool ConfigHoldsKey(const std::string &key)
 {
-    EncryptedFieldFile file = EncryptedFieldFile::OpenRead(ConfigPath(), key);
+    return ConfigFileHoldsKey(ConfigPath(), key);
+}
+
+bool ConfigFileHoldsKey(const std::filesystem::path &configFile, const std::string &key)
+{
+    EncryptedFieldFile file = EncryptedFieldFile::OpenRead(configFile, key);
     return file.ReadField() == key;
 }
 

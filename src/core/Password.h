@@ -36,6 +36,8 @@ std::filesystem::path ConfigPath();
 // True when config.dat's single field, decrypted with key, equals key.
 // Throws FileError when the file cannot be read.
 bool ConfigHoldsKey(const std::string &key);
+// The same for the password record configFile (a backup's config.dat).
+bool ConfigFileHoldsKey(const std::filesystem::path &configFile, const std::string &key);
 // Writes config.dat anew: key, encrypted with key.
 void WriteConfig(const std::string &key);
 

@@ -64,7 +64,7 @@ void TFormLoginPass::BtnLoginClick()
         ShowMessage(this, QStringLiteral("パスワードが違います"));
         return;
     }
-    if (!ConfigHoldsKey(key)) {
+    if (!(configFile_.empty() ? ConfigHoldsKey(key) : ConfigFileHoldsKey(configFile_, key))) {
         ShowMessage(this, QStringLiteral("パスワードが違います"));
         return;
     }
@@ -77,6 +77,24 @@ std::optional<std::string> LogIn(TFormLoginPass &form)
     const std::string defaultKey(DefaultKey);
     if (ConfigHoldsKey(defaultKey))
         return defaultKey;
+    if (form.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return form.EnteredKey();
+}
+
+std::optional<std::string> AskBackupPassword(TFormLoginPass &form,
+                                             const std::filesystem::path &backup)
+{
+    const std::string defaultKey(DefaultKey);
+    const std::filesystem::path config = backup / "config.dat";
+    if (ConfigFileHoldsKey(config, defaultKey))
+        return defaultKey;
+    form.SetConfigFile(config);
+    struct Reset
+    {
+        TFormLoginPass &form;
+        ~Reset() { form.SetConfigFile({}); }
+    } reset{form};
     if (form.exec() != QDialog::Accepted)
         return std::nullopt;
     return form.EnteredKey();

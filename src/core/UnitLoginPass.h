@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,9 @@ public:
 
     // The password that was accepted (Shift_JIS).
     const std::string &EnteredKey() const { return enteredKey_; }
+    // The password record the entry is checked against; empty (the default):
+    // the data folder's config.dat.
+    void SetConfigFile(std::filesystem::path configFile) { configFile_ = std::move(configFile); }
 
     void BtnLoginClick();
 
@@ -29,10 +33,15 @@ private:
     QPushButton *BtnLogin;
     QPushButton *BtnCancel;
     std::string enteredKey_;
+    std::filesystem::path configFile_;
 };
 
 // Returns the key to use, or nothing when the user cancelled. Silent when
 // config.dat holds the fixed key.
 std::optional<std::string> LogIn(TFormLoginPass &form);
+// The same for the password of a backup, checked against its config.dat:
+// silent when the backup has no password, the dialog otherwise.
+std::optional<std::string> AskBackupPassword(TFormLoginPass &form,
+                                             const std::filesystem::path &backup);
 
 } // namespace vostrel

@@ -59,6 +59,8 @@ const QString kPreviewLabel = u" 【 プレビュー 】"_s;
 const QString kBackupNotice =
     u"※作成されるバックアップは読込(復元)時、現在のパスワードが必要になります。\r\n"
     u"　パスワードを忘れないようにご注意ください"_s;
+const QString kRestoreQuestion =
+    u"現在のデータはすべて、選択したバックアップの内容に置き換えられます。よろしいですか？"_s;
 const QString kInvalidBackup =
     u"バックファイルフォルダが正しくないか必要なファイルがないため読み込めません"_s;
 // The sender's name, as stored, travels with its row of the filter list.
@@ -94,15 +96,11 @@ TFormMain::TFormMain(QWidget *parent)
     setWindowTitle(AppTitle());
     setWindowIcon(ProgramIcon());
 
-    // The data folder tree, before anything reads it.
-    const fs::path data = DefaultDataFolder();
-    PrepareDataFolder(data);
-    SetDataFolder(data);
+    // The data folder tree, before anything reads it: a restore or a
+    // password change that a crash interrupted is finished or undone first,
+    // then the folders are made.
     try {
-        // A restore or a password change that a crash interrupted is
-        // finished or undone before any record is read.
-        RecoverInterruptedRestore();
-        RecoverInterruptedKeyChange();
+        OpenDataFolder(DefaultDataFolder());
     } catch (const std::exception &e) {
         ReportError(this, e);
     }
@@ -344,14 +342,19 @@ void TFormMain::FormShow(int senderRow)
             Q_EMIT TerminateRequested();
             return;
         }
-        SetCurrentKey(*key);
-        // A send run that the end of the program cut short is accounted
-        // for under the key, before the history shows its logs.
-        ReportInterruptedSend(this);
+        BeginWithKey(*key);
     }
     firstShowDone_ = true;
 
     RefillSenderList(senderRow);
+}
+
+void TFormMain::BeginWithKey(const std::string &key)
+{
+    SetCurrentKey(key);
+    // A send run that the end of the program cut short is accounted for
+    // under the key, before the history shows its logs.
+    ReportInterruptedSend(this);
 }
 
 void TFormMain::RefillSenderList(int senderRow)
@@ -673,22 +676,37 @@ void TFormMain::PNGBtnBkLoadClick()
         SelectFolder(u"読み込むバックアップフォルダを選択してください"_s);
     if (!chosen)
         return;
+    if (!AskYesNo(this, kRestoreQuestion + u"\n"_s +
+                            QFile::decodeName(QByteArray::fromStdString(chosen->native()))))
+        return;
     if (!IsValidBackup(*chosen)) {
         ShowMessage(this, kInvalidBackup);
         return;
     }
+    // Nothing is asked for a restore that cannot run, nor for a backup that
+    // reaches outside itself.
+    CheckRestoreMayRun();
+    RefuseSymbolicLinks(*chosen);
+    // The backup's password, before anything is replaced.
+    std::optional<std::string> key;
+    if (links_.loginPass)
+        key = AskBackupPassword(*links_.loginPass, *chosen);
+    else if (BackupHoldsKey(*chosen, std::string(DefaultKey)))
+        key = std::string(DefaultKey);
+    if (!key)
+        return;
     {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
         // All or nothing: a file that cannot be copied leaves the data as it
         // was and is named in the error.
-        RestoreBackup(*chosen);
+        RestoreBackup(*chosen, *key);
     }
     ShowMessage(this, u"バックアップを読み込みました。パスワードを入力してください"_s);
-    // The password step again, for the restored data.
-    firstShowDone_ = false;
-    const auto done = qScopeGuard([this] { firstShowDone_ = true; });
-    FormShow();
+    // The restored data under its password, which was entered above: the
+    // history is loaded afresh without asking for it again.
+    BeginWithKey(*key);
+    RefillSenderList(0);
 }
 
 // ---- Closing ----

@@ -103,6 +103,8 @@ protected:
 
 private:
     bool FormCloseQuery();
+    // The end of the password step: key becomes CurrentKey.
+    void BeginWithKey(const std::string &key);
     void RefillSenderList(int senderRow);
     void ListViewItemBoxSelectItem();
     void LoadHistory();

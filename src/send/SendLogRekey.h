@@ -4,9 +4,9 @@
 namespace vostrel {
 
 // Tells the password change how to find and rewrite the sent-mail logs: every
-// ".vsl" file in the log folder of each existing sender account, all fields
-// copied as they are. Log folders of accounts that no longer exist, and the
-// picture folders, are left alone.
+// ".vsl" file directly in each folder under Logs/ (also the folders of
+// accounts that were deleted or renamed), all fields copied as they are. The
+// picture folders inside the log folders are left alone.
 void RegisterSendLogRekey();
 
 } // namespace vostrel

@@ -73,6 +73,41 @@ TEST_F(StartupTest, FirstStartMakesTheFoldersAndCancellingThePasswordEndsWithNoC
     EXPECT_FALSE(fs::exists(Data() / "config.dat"));
 }
 
+// A restore stopped between moving the live Senders away and moving the
+// restored one in is finished before the folders are made again; the plain
+// work pages are removed and wider modes set back, all before the log-in.
+TEST_F(StartupTest, TheStartFinishesAStoppedRestoreThenTidiesTheDataFolder)
+{
+    PrepareDataFolder(Data());
+    SetDataFolder(Data());
+    WriteBytes(Data() / "Senders" / "old.vsl", "old");
+    const fs::path staging = Data() / "restore-staging";
+    fs::create_directories(staging / "new" / "Senders");
+    fs::create_directories(staging / "old");
+    WriteBytes(staging / "new" / "Senders" / "restored.vsl", "restored");
+    fs::rename(Data() / "Senders", staging / "old" / "Senders");
+    WriteBytes(staging / "commit", "VOSTREL-RESTORE 1\nSenders\nEND\n");
+    for (const char *page : {"History_work.html", "Preview_work.html"})
+        WriteBytes(Data() / "work" / page, "<p>values</p>");
+    WriteBytes(Data() / "work" / "HtmlImage" / "image1.png", "png");
+    ::chmod(Data().c_str(), 0755);
+    ::chmod((Data() / "Logs").c_str(), 0777);
+
+    TVostrelApp app;
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.Texts().join(u'\n').toStdString();
+    EXPECT_EQ(ListVslNames(Data() / "Senders"), std::vector<std::string>{"restored"});
+    EXPECT_FALSE(fs::exists(staging));
+    for (const char *page : {"History_work.html", "Preview_work.html"})
+        EXPECT_FALSE(fs::exists(Data() / "work" / page)) << page;
+    EXPECT_EQ(ReadBytes(Data() / "work" / "HtmlImage" / "image1.png"), "png");
+    for (const fs::path &folder : {Data(), Data() / "Logs", Data() / "Senders"}) {
+        struct stat st
+        {};
+        ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+    }
+}
+
 TEST_F(StartupTest, WithNoPasswordSetTheMainWindowOpensStraightAway)
 {
     PrepareDataFolder(Data());

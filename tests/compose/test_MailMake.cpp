@@ -461,6 +461,35 @@ TEST_F(MailMakeTest, ThePreviewCanShowOneRecipientsValuesWithoutChangingTheDraft
     EXPECT_EQ(ReadBytes(PreviewFile()), "<p>plain</p>");
 }
 
+// The page with a recipient's values stays while the window is open (also
+// when closing is refused) and goes when it closes, the draft kept or not.
+TEST_F(MailMakeTest, ThePreviewPageGoesWhenTheWindowCloses)
+{
+    MakeList("顧客", true, false, false, {{"山田", "y@example.jp"}});
+    for (bool keep : {true, false}) {
+        SCOPED_TRACE(keep ? "draft kept" : "draft dropped");
+        Open();
+        Pick(u"PNGBtnTo"_s, {u"顧客"_s});
+        ClickPage(ComposePage::Html);
+        Syn()->setText(u"<meta charset=\"utf-8\"><p><#-送信先名-></p>"_s);
+        ClickPage(ComposePage::Preview);
+        auto *combo = Child<QComboBox>(form.get(), u"ComboBoxPreviewRecipient"_s);
+        combo->setCurrentIndex(1);
+        Q_EMIT combo->activated(1);
+        ASSERT_NE(ReadBytes(PreviewFile()).find("<p>山田</p>"), std::string::npos);
+
+        WhenModal(u"TFormMailMakeMsg_Close"_s, [](QWidget *w) {
+            QTest::mouseClick(w->findChild<QAbstractButton *>(u"BtnCancel"_s), Qt::LeftButton);
+        });
+        Click(u"PNGBtnClose"_s);
+        ASSERT_TRUE(form->isVisible());
+        EXPECT_TRUE(fs::exists(PreviewFile()));
+
+        CloseKeeping(keep);
+        EXPECT_FALSE(fs::exists(PreviewFile()));
+    }
+}
+
 // ---- Merge tags ----
 
 TEST_F(MailMakeTest, AMergeTagWithNoEditorFocusedChangesNothing)

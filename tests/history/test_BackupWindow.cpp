@@ -12,12 +12,14 @@
 #include "senders/SenderAccount.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <filesystem>
@@ -35,6 +37,15 @@ const QString kMade = u"バックアップを作成しました"_s;
 const QString kInvalid =
     u"バックファイルフォルダが正しくないか必要なファイルがないため読み込めません"_s;
 const QString kLoaded = u"バックアップを読み込みました。パスワードを入力してください"_s;
+const QString kWrongPassword = u"パスワードが違います"_s;
+
+// The question before a restore, naming the chosen folder on a line of its own.
+QString RestoreQuestion(const fs::path &folder)
+{
+    return u"現在のデータはすべて、選択したバックアップの内容に置き換えられます。"
+           u"よろしいですか？\n"_s +
+           QString::fromStdString(folder.native());
+}
 
 class BackupWindowTest : public HistoryTest
 {
@@ -86,6 +97,45 @@ protected:
     {
         QTest::mouseClick(Child<QToolButton>(&Main(), button), Qt::LeftButton);
     }
+    // Answers the password dialog each time it shows, with the next of
+    // passwords ("" cancels); a showing beyond them is counted in
+    // extraPasswordDialogs and cancelled. A later call replaces the script.
+    void AnswerPasswords(QStringList passwords)
+    {
+        passwordScript = std::move(passwords);
+        if (passwordTimer)
+            return;
+        passwordTimer = new QTimer(loginPass.get());
+        passwordTimer->setInterval(5);
+        QObject::connect(passwordTimer, &QTimer::timeout, loginPass.get(), [this] {
+            if (QApplication::activeModalWidget() != loginPass.get() || !loginPass->isVisible())
+                return;
+            if (passwordScript.isEmpty()) {
+                ++extraPasswordDialogs;
+                loginPass->reject();
+                return;
+            }
+            const QString password = passwordScript.takeFirst();
+            ++passwordDialogs;
+            if (password.isEmpty()) {
+                QTest::mouseClick(Child<QPushButton>(loginPass.get(), u"BtnCancel"_s),
+                                  Qt::LeftButton);
+                return;
+            }
+            auto *edit = Child<QLineEdit>(loginPass.get(), u"EditPass"_s);
+            edit->clear();
+            QTest::keyClicks(edit, password);
+            QTest::mouseClick(Child<QPushButton>(loginPass.get(), u"BtnLogin"_s), Qt::LeftButton);
+        });
+        passwordTimer->start();
+    }
+    // Chooses folder for a restore and answers the question with yes.
+    void Restore(const fs::path &folder, bool yes = true)
+    {
+        PickFolder(folder);
+        dialogs.Answer(yes);
+        Click(u"PNGBtnBkLoad"_s);
+    }
     // Makes a backup through the window into chosen.
     void Backup()
     {
@@ -113,6 +163,10 @@ protected:
     fs::path chosen;
     QStringList captions;
     std::unique_ptr<TFormLoginPass> loginPass;
+    QStringList passwordScript;
+    QTimer *passwordTimer = nullptr;
+    int passwordDialogs = 0;
+    int extraPasswordDialogs = 0;
 };
 
 TEST_F(BackupWindowTest, BackingUpTwiceMakesTwoNumberedFoldersWithoutTheTemplate)
@@ -173,67 +227,111 @@ TEST_F(BackupWindowTest, ARestoreOfAFolderWithoutReceiversIsRefusedAndChangesNot
     fs::remove_all(backup / "Receivers");
     WriteBytes(DataFolder() / "Senders" / "later.vsl", "");
     const auto before = Snapshot(DataFolder());
-    PickFolder(backup);
-    Click(u"PNGBtnBkLoad"_s);
+    Restore(backup);
     EXPECT_EQ(captions, QStringList{u"読み込むバックアップフォルダを選択してください"_s});
-    EXPECT_EQ(dialogs.Texts(), QStringList{kInvalid});
+    EXPECT_EQ(dialogs.Texts(), (QStringList{RestoreQuestion(backup), kInvalid}));
     EXPECT_EQ(Snapshot(DataFolder()), before);
     EXPECT_TRUE(Main().FirstShowDone());
 }
 
-TEST_F(BackupWindowTest, ARestoreOfABackupUnderAnotherPasswordAsksForThatPassword)
+// The restore asks once, naming the folder, before anything else; No leaves
+// everything as it was.
+TEST_F(BackupWindowTest, ARestoreAsksFirstAndNoChangesNothing)
 {
     const fs::path backup = BackupUnder("Other99", "restored");
-    PickFolder(backup);
-    bool asked = false;
-    WhenModal(u"TFormLoginPass"_s, [&](QWidget *w) {
-        asked = true;
-        EXPECT_FALSE(Main().FirstShowDone());
-        QTest::keyClicks(Child<QLineEdit>(w, u"EditPass"_s), u"Other99"_s);
-        QTest::mouseClick(Child<QPushButton>(w, u"BtnLogin"_s), Qt::LeftButton);
-    });
-    Click(u"PNGBtnBkLoad"_s);
-    EXPECT_TRUE(asked);
-    EXPECT_EQ(dialogs.Texts(), QStringList{kLoaded});
+    const auto before = Snapshot(DataFolder());
+    AnswerPasswords({});
+    Restore(backup, false);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Question);
+    EXPECT_EQ(dialogs.shown[0].text, RestoreQuestion(backup));
+    EXPECT_EQ(extraPasswordDialogs, 0);
+    EXPECT_EQ(Snapshot(DataFolder()), before);
+    EXPECT_EQ(CurrentKey(), DefaultKey);
+    EXPECT_EQ(Senders()->topLevelItem(1)->text(0), u"営業部"_s);
+}
+
+// The backup's password is asked for before anything is replaced, and only
+// once: the restored data opens under it.
+TEST_F(BackupWindowTest, ARestoreOfABackupUnderAnotherPasswordAsksForThatPasswordOnce)
+{
+    const fs::path backup = BackupUnder("Other99", "restored");
+    AnswerPasswords({u"Other99"_s});
+    Restore(backup);
+    EXPECT_EQ(passwordDialogs, 1);
+    EXPECT_EQ(extraPasswordDialogs, 0);
+    EXPECT_EQ(dialogs.Texts(), (QStringList{RestoreQuestion(backup), kLoaded}));
     EXPECT_EQ(CurrentKey(), "Other99");
     EXPECT_TRUE(Main().FirstShowDone());
-    EXPECT_FALSE(ConfigHoldsKey(std::string(DefaultKey)));
+    EXPECT_TRUE(ConfigHoldsKey("Other99"));
     // The restored data is listed: its one account, and no history.
     ASSERT_EQ(Senders()->topLevelItemCount(), 2);
     EXPECT_EQ(Senders()->topLevelItem(1)->text(0), u"restored"_s);
+    EXPECT_TRUE(Senders()->topLevelItem(0)->isSelected());
     EXPECT_EQ(History()->model()->rowCount(), 0);
     EXPECT_EQ(ReadSenderAccount(SenderAccountPath("restored")).FromAddress, "restored@example.jp");
     // The template stays as it was.
     EXPECT_EQ(ReadBytes(DataFolder() / "html.txt"), "<html>template</html>");
 }
 
-TEST_F(BackupWindowTest, CancellingThePasswordAfterARestoreEndsTheProgram)
+// A wrong password is refused by the dialog, which stays; a cancel then
+// leaves the current data byte for byte as it was, and the program runs on.
+TEST_F(BackupWindowTest, AWrongBackupPasswordThenCancelLeavesTheDataAsItWas)
 {
     const fs::path backup = BackupUnder("Other99", "restored");
-    PickFolder(backup);
-    WhenModal(u"TFormLoginPass"_s, [&](QWidget *w) {
-        QTest::mouseClick(Child<QPushButton>(w, u"BtnCancel"_s), Qt::LeftButton);
-    });
-    QSignalSpy terminate(&Main(), &TFormMain::TerminateRequested);
-    Click(u"PNGBtnBkLoad"_s);
-    EXPECT_EQ(terminate.count(), 1);
-    EXPECT_TRUE(Main().FirstShowDone());
-    // The restored data stays and asks for its password at the next start.
-    EXPECT_TRUE(ConfigHoldsKey("Other99"));
+    const auto before = Snapshot(DataFolder());
+    for (const QStringList &answers : {QStringList{u""_s}, QStringList{u"other99"_s, u""_s}}) {
+        SCOPED_TRACE(answers.join(u',').toStdString());
+        dialogs.Clear();
+        passwordDialogs = 0;
+        AnswerPasswords(answers);
+        QSignalSpy terminate(&Main(), &TFormMain::TerminateRequested);
+        Restore(backup);
+        EXPECT_EQ(passwordDialogs, answers.size());
+        QStringList expected{RestoreQuestion(backup)};
+        if (answers.size() == 2)
+            expected << kWrongPassword;
+        EXPECT_EQ(dialogs.Texts(), expected);
+        EXPECT_EQ(terminate.count(), 0);
+        EXPECT_EQ(Snapshot(DataFolder()), before);
+        EXPECT_EQ(CurrentKey(), DefaultKey);
+        EXPECT_TRUE(Main().FirstShowDone());
+        EXPECT_EQ(Senders()->topLevelItem(1)->text(0), u"営業部"_s);
+    }
+    EXPECT_EQ(extraPasswordDialogs, 0);
 }
 
-TEST_F(BackupWindowTest, ARestoreOfABackupWithoutAPasswordGoesStraightToTheMainWindow)
+TEST_F(BackupWindowTest, ARestoreOfABackupWithoutAPasswordAsksNoPassword)
 {
     const fs::path backup = BackupUnder(std::string(DefaultKey), "nopass");
     SetCurrentKey("SomethingElse1");
-    PickFolder(backup);
-    Click(u"PNGBtnBkLoad"_s);
-    EXPECT_EQ(dialogs.Texts(), QStringList{kLoaded});
+    AnswerPasswords({});
+    Restore(backup);
+    EXPECT_EQ(extraPasswordDialogs, 0);
+    EXPECT_EQ(dialogs.Texts(), (QStringList{RestoreQuestion(backup), kLoaded}));
     EXPECT_EQ(CurrentKey(), DefaultKey);
     EXPECT_TRUE(Main().FirstShowDone());
     ASSERT_EQ(Senders()->topLevelItemCount(), 2);
     EXPECT_EQ(Senders()->topLevelItem(1)->text(0), u"nopass"_s);
     EXPECT_TRUE(Senders()->topLevelItem(0)->isSelected());
+}
+
+// A link in the backup is named before any password is asked for.
+TEST_F(BackupWindowTest, ABackupHoldingASymbolicLinkIsRefusedByNameBeforeThePassword)
+{
+    const fs::path backup = BackupUnder("Other99", "restored");
+    const fs::path link = backup / "Logs" / "elsewhere";
+    fs::create_directory_symlink(TempDir(), link);
+    const auto before = Snapshot(DataFolder());
+    AnswerPasswords({});
+    Restore(backup);
+    EXPECT_EQ(extraPasswordDialogs, 0);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].kind, ShownBox::Error);
+    EXPECT_EQ(dialogs.shown[1].text,
+              u"バックアップフォルダにシンボリックリンクがあるため読み込めません: "_s +
+                  QString::fromStdString(link.native()));
+    EXPECT_EQ(Snapshot(DataFolder()), before);
 }
 
 TEST_F(BackupWindowTest, ARestoreThatFailsHalfWayNamesTheFileAndKeepsTheOldData)
@@ -245,12 +343,12 @@ TEST_F(BackupWindowTest, ARestoreThatFailsHalfWayNamesTheFileAndKeepsTheOldData)
         if (file == failing)
             throw FileError::ReadFailed(file, "injected");
     });
-    PickFolder(backup);
-    Click(u"PNGBtnBkLoad"_s);
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Error);
-    EXPECT_TRUE(dialogs.shown[0].text.contains(QString::fromStdString(failing.native())))
-        << dialogs.shown[0].text.toStdString();
+    AnswerPasswords({u"Other99"_s});
+    Restore(backup);
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].kind, ShownBox::Error);
+    EXPECT_TRUE(dialogs.shown[1].text.contains(QString::fromStdString(failing.native())))
+        << dialogs.shown[1].text.toStdString();
     EXPECT_EQ(Snapshot(DataFolder()), before);
     EXPECT_EQ(CurrentKey(), DefaultKey);
     EXPECT_TRUE(Main().FirstShowDone());

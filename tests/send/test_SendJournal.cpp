@@ -8,6 +8,7 @@
 #include "core/AtomicFile.h"
 #include "core/Backup.h"
 #include "core/DataFolder.h"
+#include "core/Password.h"
 #include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
 #include "send/SendJournal.h"
@@ -649,6 +650,7 @@ TEST_F(SendJournalTest, APasswordChangeRewritesAPendingJournalWithEverythingElse
 TEST_F(SendJournalTest, ARestoreWaitsUntilAPendingJournalIsAccountedFor)
 {
     RegisterSendJournalRestoreGuard();
+    WriteConfig(std::string(DefaultKey));
     AddList("three", People("p", 3));
     RunAndCrashAt(Job({"three"}), 2);
     const fs::path backup = MakeBackup(TempDir());
@@ -658,7 +660,7 @@ TEST_F(SendJournalTest, ARestoreWaitsUntilAPendingJournalIsAccountedFor)
     AddList("later", People("q", 1));
 
     try {
-        RestoreBackup(backup);
+        RestoreBackup(backup, std::string(DefaultKey));
         ADD_FAILURE() << "the restore ran";
     } catch (const VostrelError &e) {
         EXPECT_STREQ(e.what(), "前回の送信の後処理が終わっていないため、復元できません。"
@@ -668,7 +670,7 @@ TEST_F(SendJournalTest, ARestoreWaitsUntilAPendingJournalIsAccountedFor)
     EXPECT_TRUE(SendJournalPending());
 
     RecoverInterruptedSend();
-    RestoreBackup(backup);
+    RestoreBackup(backup, std::string(DefaultKey));
     EXPECT_FALSE(fs::exists(DestinationListPath("later")));
 }
 

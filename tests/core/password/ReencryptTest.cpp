@@ -50,9 +50,6 @@ TEST_F(ReencryptTest, EveryRecordReadsTheSameUnderTheNewKeyAndProgressRunsOneToF
     MakeRecords("OldPass1", 4, 7, 4, 2);
     SetCurrentKey("OldPass1");
     const FieldSnapshot before = SnapshotRecords("OldPass1");
-    const std::vector<std::string> goneLog =
-        ReadAllFields(DataFolder() / "Logs" / "gone" / "old.vsl", "OldPass1");
-    const std::string goneBytes = ReadBytes(DataFolder() / "Logs" / "gone" / "old.vsl");
     const std::string signature = "\x8f\x90\x96\xbc\r\n"; // 署名
     WriteBytes(DataFolder() / "Signature" / "sig02.dat", signature);
 
@@ -71,11 +68,46 @@ TEST_F(ReencryptTest, EveryRecordReadsTheSameUnderTheNewKeyAndProgressRunsOneToF
     EXPECT_EQ(after, before);
     EXPECT_EQ(ReadAllFields(ConfigPath(), "NewPass2"), std::vector<std::string>{"NewPass2"});
     EXPECT_FALSE(ConfigHoldsKey("OldPass1"));
-    // Logs of an account that no longer exists, and the signatures, are not touched.
-    EXPECT_EQ(ReadBytes(DataFolder() / "Logs" / "gone" / "old.vsl"), goneBytes);
-    EXPECT_EQ(ReadAllFields(DataFolder() / "Logs" / "gone" / "old.vsl", "OldPass1"), goneLog);
+    // The signatures are not touched.
     EXPECT_EQ(ReadBytes(DataFolder() / "Signature" / "sig02.dat"), signature);
     EXPECT_TRUE(LeftoverChangeFiles().empty());
+}
+
+// The logs are found by walking the folders under Logs, not the accounts:
+// those of a deleted or renamed account read under the new key like any other.
+// What is not a log record (pictures, a linked folder, files beside the
+// folders) keeps its bytes.
+TEST_F(ReencryptTest, LogsOfDeletedAndRenamedAccountsAreRewrittenAndNothingElse)
+{
+    MakeRecords("OldPass1", 0, 0, 2, 1);
+    const fs::path logs = DataFolder() / "Logs";
+    // sender1 was renamed: its logs stay in the folder of its old name.
+    fs::rename(logs / "sender1", logs / "旧名");
+    fs::remove(SenderAccountPath("sender0"));
+    const std::vector<std::string> renamedLog =
+        ReadAllFields(ListVslFiles(logs / "旧名").at(0), "OldPass1");
+    // Not records: a file in a picture folder, a file directly in Logs and
+    // the logs of a folder reached through a link.
+    const fs::path picture = logs / "gone" / "old" / "p.vsl";
+    WriteBytes(picture, "picture");
+    WriteBytes(logs / "loose.vsl", "loose");
+    const fs::path outside = TempDir() / "outside";
+    fs::create_directories(outside);
+    WriteBytes(outside / "x.vsl", "outside");
+    fs::create_directory_symlink(outside, logs / "linked");
+
+    ReencryptAll("OldPass1", "NewPass2");
+
+    EXPECT_EQ(ReadAllFields(ListVslFiles(logs / "旧名").at(0), "NewPass2"), renamedLog);
+    EXPECT_EQ(ReadAllFields(logs / "gone" / "old.vsl", "NewPass2"),
+              std::vector<std::string>{"of a deleted account"});
+    EXPECT_EQ(ListVslFiles(logs / "sender0").size(), 1u);
+    EXPECT_EQ(ReadAllFields(ListVslFiles(logs / "sender0").at(0), "NewPass2").size(), 15u);
+    EXPECT_EQ(ReadBytes(picture), "picture");
+    EXPECT_EQ(ReadBytes(logs / "gone" / "old" / "p.png"), "png");
+    EXPECT_EQ(ReadBytes(logs / "loose.vsl"), "loose");
+    EXPECT_EQ(ReadBytes(outside / "x.vsl"), "outside");
+    EXPECT_TRUE(fs::is_symlink(logs / "linked"));
 }
 
 TEST_F(ReencryptTest, PasswordToNoneToAnotherAndBackLeavesEveryFileReadable)
@@ -226,8 +258,9 @@ TEST_F(ReencryptTest, RecordsNamedLikeTemporaryFilesSurviveRecoveryAndAChange)
         list.Commit();
     }
     const FieldSnapshot before = SnapshotRecords("Key1");
-    // and a list, an account, a log, the two files of a send journal, config.dat
-    ASSERT_EQ(before.size(), 2 * names.size() + 6);
+    // and a list, an account, its log and the log of a deleted account, the
+    // two files of a send journal, config.dat
+    ASSERT_EQ(before.size(), 2 * names.size() + 7);
 
     EXPECT_EQ(RecoverInterruptedKeyChange(), KeyChangeRecovery::Nothing);
     ReencryptAll("Key1", "Key2");
@@ -308,8 +341,8 @@ TEST_F(ReencryptTest, KilledAtAnyPointTheNextStartOpensEveryFileUnderOneKey)
         after[ConfigPath()] = before.at(ConfigPath());
         EXPECT_EQ(after, before);
         EXPECT_TRUE(LeftoverChangeFiles().empty());
-        EXPECT_EQ(ReadAllFields(DataFolder() / "Logs" / "gone" / "old.vsl", oldKey),
-                  std::vector<std::string>{"kept under the old key"});
+        EXPECT_EQ(ReadAllFields(DataFolder() / "Logs" / "gone" / "old.vsl", key),
+                  std::vector<std::string>{"of a deleted account"});
     }
     EXPECT_GT(rolledForward, 5);
     EXPECT_GT(rolledBack, 5);

@@ -11,6 +11,8 @@
 #include "send/ServerTlsRecord.h"
 #include "senders/SenderAccount.h"
 
+#include <fstream>
+
 namespace vostrel::test {
 
 namespace fs = std::filesystem;
@@ -44,11 +46,12 @@ FieldSnapshot SnapshotRecords(const std::string &key)
     const fs::path data = DataFolder();
     for (const fs::path &p : ListVslFiles(data / "Receivers"))
         snapshot[p] = ReadAllFields(p, key);
-    for (const fs::path &p : ListVslFiles(data / "Senders")) {
+    for (const fs::path &p : ListVslFiles(data / "Senders"))
         snapshot[p] = ReadAllFields(p, key);
-        for (const fs::path &l : ListVslFiles(data / "Logs" / FileNameOf(VslNameOf(p))))
+    // The logs of every folder under Logs, accounts that exist or not.
+    for (const auto &folder : fs::directory_iterator(data / "Logs"))
+        for (const fs::path &l : ListVslFiles(folder.path()))
             snapshot[l] = ReadAllFields(l, key);
-    }
     for (const fs::path &p : {SendJournalPath(), SendProgressPath()})
         if (fs::exists(p))
             snapshot[p] = ReadAllFields(p, key);
@@ -120,9 +123,11 @@ void MakeRecords(const std::string &key, int lists, int recipientsPerList, int a
             WriteFields(logs / ("2024年03月0" + std::to_string(g) + ".vsl"), key, fields);
         }
     }
-    // Logs of an account that was deleted: the change leaves them alone.
+    // Logs of an account that was deleted, with a picture folder.
     fs::create_directories(data / "Logs" / "gone");
-    WriteFields(data / "Logs" / "gone" / "old.vsl", key, {"kept under the old key"});
+    WriteFields(data / "Logs" / "gone" / "old.vsl", key, {"of a deleted account"});
+    fs::create_directories(data / "Logs" / "gone" / "old");
+    std::ofstream(data / "Logs" / "gone" / "old" / "p.png", std::ios::binary) << "png";
     // The journal of a send run that is still to be accounted for.
     WriteFields(SendJournalPath(), key, {"VOSTREL-SEND-JOURNAL 1", "0123456789abcdef", "plan"});
     WriteFields(SendProgressPath(), key,
