@@ -25,10 +25,25 @@ int main(int argc, char **argv)
     vostrel::InstallDialogLogIfRequested();
 
     vostrel::SingleInstance once(QStringLiteral("HALVIK_VOSTREL_ONCE"));
-    if (!once.TryAcquire()) {
+    switch (once.TryAcquire()) {
+    case vostrel::SingleInstance::Acquired::Running:
         vostrel::ShowMessage(nullptr, QStringLiteral("既に起動されています"));
         once.ActivateRunning();
         return 0;
+    case vostrel::SingleInstance::Acquired::LockFailed:
+        // Without the lock two copies could write the same files.
+        vostrel::ShowError(nullptr,
+                           QStringLiteral("二重起動を防ぐためのファイルを作成できないため、"
+                                          "起動できません。\n") +
+                               once.Error());
+        return 1;
+    case vostrel::SingleInstance::Acquired::Yes:
+        if (!once.Error().isEmpty())
+            vostrel::ShowError(nullptr,
+                               QStringLiteral("もう一度起動したときにこの画面を前面に出すための"
+                                              "接続口を開けませんでした。このまま起動します。\n") +
+                                   once.Error());
+        break;
     }
 
     vostrel::TVostrelApp windows;

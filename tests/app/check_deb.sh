@@ -56,23 +56,28 @@ out=$(desktop-file-validate "$root/usr/share/applications/vostrel.desktop" 2>&1)
 
 # The unpacked program starts with a fresh data folder to its main window;
 # a second start finds it running and asks it to come to the front.
-data="$work/xdg-data" runtime="$work/runtime"
-mkdir -p "$data" "$runtime"
+# The runtime folder stays short whatever the build folder's path: a local
+# socket's path holds at most 107 bytes.
+data="$work/xdg-data"
+runtime=$(mktemp -d /tmp/vostrel-deb-rt-XXXXXX)
+mkdir -p "$data"
 chmod 700 "$runtime"
 run() {
-  env XDG_DATA_HOME="$data" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen \
+  exec env XDG_DATA_HOME="$data" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen \
       VOSTREL_DIALOG_LOG="$work/$1.log" "$root/usr/bin/vostrel" >"$work/$1.out" 2>&1
 }
-run first &
+# The subshell becomes the program: its process id is the program's, and the
+# trap ends the program itself, also when a check fails.
+(run first) &
 first=$!
-trap 'kill "$first" 2>/dev/null || true' EXIT
+trap 'kill "$first" 2>/dev/null || true; wait "$first" 2>/dev/null || true; rm -rf "$runtime"' EXIT
 for _ in $(seq 1 300); do
   [ -S "$runtime/HALVIK_VOSTREL_ONCE" ] && break
   kill -0 "$first" 2>/dev/null || { cat "$work/first.out"; fail "the program ended at start"; }
   sleep 0.1
 done
 [ -S "$runtime/HALVIK_VOSTREL_ONCE" ] || fail "the program never got going"
-run second || true
+(run second) || true
 for _ in $(seq 1 100); do
   grep -q "activated" "$work/first.log" 2>/dev/null && break
   sleep 0.1
