@@ -21,6 +21,9 @@ public:
 
     void BtnLoginClick();
 
+    // Closing (OK or not) empties the password field.
+    void done(int result) override;
+
 protected:
     void showEvent(QShowEvent *event) override;
 
