@@ -1,17 +1,16 @@
 #include "send/StartSend.h"
 
 #include "core/AppState.h"
-#include "core/DataFolder.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/SjisCodec.h"
 #include "send/MailSendThread.h"
+#include "send/MessageBuilder.h"
 #include "send/SendJournal.h"
 #include "send/SendRecovery.h"
 #include "send/UnitSendProgress.h"
 
 #include <QEventLoop>
-#include <algorithm>
 #include <filesystem>
 
 namespace vostrel {
@@ -125,11 +124,12 @@ StartSendResult StartSend(SendJob job, TFormSendProgress &progress, const Compos
                               : u"メールを送信します。よろしいですか？"_s))
         return StartSendResult::NotStarted;
 
-    const std::filesystem::path pictures = WorkFolder() / "HtmlImage";
-    std::erase_if(job.inlinePictures, [&pictures](const std::string &name) {
-        std::error_code ec;
-        return !std::filesystem::exists(pictures / FileNameOf(name), ec);
-    });
+    // Nothing goes without what the user attached: a file that is gone or
+    // cannot be read stops the start, naming it.
+    if (const std::string problem = JobFilesProblem(job); !problem.empty()) {
+        ShowMessage(parent, QString::fromStdString(problem));
+        return StartSendResult::NotStarted;
+    }
 
     const RunSendResult result = RunWithProgress(job, progress, options);
 

@@ -530,6 +530,51 @@ TEST_F(SendEngineTest, AMessageThatCannotBeWrittenFailsThatMail)
     EXPECT_EQ(ListOf(result.failedListName), People("p", 2));
 }
 
+// An attachment or inline picture that disappears during the run fails the
+// mails built while it is gone, with a reason naming it; the mails before and
+// after it go with the file.
+class VanishingFileTest : public SendEngineTest, public testing::WithParamInterface<bool>
+{};
+
+TEST_P(VanishingFileTest, AFileGoneDuringTheRunFailsThatMailAndTheOthersGoWithIt)
+{
+    const bool picture = GetParam();
+    AddList("three", People("p", 3));
+    SendJob job = Job({"three"});
+    job.sendAsHtml = picture;
+    const char *name = picture ? "図1.png" : "報告書.txt";
+    const fs::path file = WorkFolder() / (picture ? "HtmlImage" : "AppendedImage") / name;
+    std::vector<std::string> &files = picture ? job.inlinePictures : job.attachments;
+    files.push_back(S(name));
+    WriteBytes(file, "x");
+    SendProgressSink sink;
+    sink.onPosition = [&](long long n, long long) {
+        if (n == 2)
+            fs::remove(file);
+        if (n == 3)
+            WriteBytes(file, "x");
+    };
+
+    const RunSendResult result = RunSend(job, sink, stop, recorder.Options());
+
+    const std::vector<DeliveredMail> mails = recorder.Mails();
+    ASSERT_EQ(RecipientsOf(mails),
+              (std::vector<std::vector<std::string>>{{"p1@example.jp"}, {"p3@example.jp"}}))
+        << result.firstFailure;
+    for (const DeliveredMail &mail : mails)
+        EXPECT_NE(mail.data.find("\r\n\r\neA==\r\n"), std::string::npos); // the file's "x"
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_EQ(result.failures[0].position, 2);
+    EXPECT_EQ(result.failures[0].reason,
+              std::string("メールを作成できませんでした\n") +
+                  (picture ? "画像ファイル「図1.png」" : "添付ファイル「報告書.txt」") +
+                  "が見つかりません: " + file.string());
+    EXPECT_EQ(result.sentCount, 2);
+    EXPECT_EQ(ListOf(result.failedListName), std::vector<Recipient>{People("p", 3)[1]});
+}
+
+INSTANTIATE_TEST_SUITE_P(AttachmentOrPicture, VanishingFileTest, testing::Bool());
+
 TEST_F(SendEngineTest, AMailWithoutAnyAddressFailsWithoutBeingHandedOver)
 {
     AddList("empty", {});

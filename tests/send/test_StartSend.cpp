@@ -4,6 +4,7 @@
 
 #include "core/AppState.h"
 #include "core/DataFolder.h"
+#include "core/Errors.h"
 #include "core/SjisCodec.h"
 #include "send/SendJournal.h"
 #include "send/StartSend.h"
@@ -389,17 +390,81 @@ TEST_F(StartSendTest, AFailureOutweighsAStop)
                   .toStdString());
 }
 
-TEST_F(StartSendTest, PicturesWhoseFilesAreGoneAreDroppedBeforeTheRun)
+// A file named in the attachments or the inline pictures that is gone or
+// cannot be read stops the start with a message naming it: nothing is sent
+// and no run is begun.
+struct AttachedFileCase
 {
+    const char *what;
+    bool picture;
+    bool unreadable; // there, but its bytes cannot be read; else missing
+    QString message; // its beginning, before the file's path
+};
+
+void PrintTo(const AttachedFileCase &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
+class AttachedFileTest : public StartSendTest, public testing::WithParamInterface<AttachedFileCase>
+{};
+
+TEST_P(AttachedFileTest, AFileThatIsGoneOrUnreadableStopsTheStartNamingIt)
+{
+    const AttachedFileCase &c = GetParam();
+    const fs::path attachments = WorkFolder() / "AppendedImage";
+    const fs::path pictures = WorkFolder() / "HtmlImage";
+    WriteBytes(attachments / "ok.txt", "fine");
+    WriteBytes(pictures / "ok.png", "PNG");
     SendJob job = Job({"three"});
     job.sendAsHtml = true;
-    job.inlinePictures = {"gone1.png", "gone2.png"};
+    job.attachments = {"ok.txt"};
+    job.inlinePictures = {"ok.png"};
+    const char *name = c.picture ? "図1.png" : "報告書.pdf";
+    const fs::path bad = (c.picture ? pictures : attachments) / name;
+    std::vector<std::string> &files = c.picture ? job.inlinePictures : job.attachments;
+    files.push_back(S(name));
+    QString reason;
+    if (c.unreadable && c.picture) {
+        fs::create_directory(bad); // a folder where the picture should be
+        reason = u"\r\n"_s + QString::fromStdString(FileError::ErrnoText(EISDIR));
+    } else if (c.unreadable) {
+        fs::create_symlink("/proc/self/mem", bad); // opens, but reading fails
+        reason = u"\r\n"_s + QString::fromStdString(FileError::ErrnoText(EIO));
+    }
     dialogs.Answer(true);
-    ASSERT_EQ(Send(job), StartSendResult::Completed);
-    const std::vector<std::string> logs = ListVslNames(DataFolder() / "Logs" / "A");
-    ASSERT_EQ(logs.size(), 1u);
-    // No picture is left, so the log has no picture folder.
-    EXPECT_FALSE(fs::exists(SendLogPictureFolder("A", logs[0])));
+
+    EXPECT_EQ(Send(job), StartSendResult::NotStarted);
+
+    EXPECT_EQ(dialogs.Texts(),
+              (QStringList{u"メールを送信します。よろしいですか？"_s,
+                           c.message + u"\r\n"_s + QString::fromStdString(bad.string()) + reason}));
+    EXPECT_EQ(dialogs.shown.back().kind, ShownBox::Message);
+    EXPECT_TRUE(recorder.Mails().empty());
+    EXPECT_FALSE(progress.isVisible());
+    EXPECT_FALSE(SendJournalPending());
+    EXPECT_FALSE(fs::exists(SendProgressPath()));
+    EXPECT_FALSE(fs::exists(DataFolder() / "Logs" / "A"));
+    EXPECT_EQ(ListVslNames(ReceiversFolder()), std::vector<std::string>{"three"});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    MissingOrUnreadable, AttachedFileTest,
+    testing::Values(
+        AttachedFileCase{"MissingAttachment", false, false,
+                         u"添付ファイル「報告書.pdf」が見つからないため、送信を始められません。"
+                         u"添付し直してください"_s},
+        AttachedFileCase{"UnreadableAttachment", false, true,
+                         u"添付ファイル「報告書.pdf」を読み込めないため、送信を始められません。"
+                         u"添付し直してください"_s},
+        AttachedFileCase{"MissingPicture", true, false,
+                         u"画像ファイル「図1.png」が見つからないため、送信を始められません。"
+                         u"画像を挿入し直してください"_s},
+        AttachedFileCase{"UnreadablePicture", true, true,
+                         u"画像ファイル「図1.png」を読み込めないため、送信を始められません。"
+                         u"画像を挿入し直してください"_s}),
+    [](const testing::TestParamInfo<AttachedFileCase> &info) {
+        return std::string(info.param.what);
+    });
 
 } // namespace
