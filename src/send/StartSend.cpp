@@ -44,6 +44,13 @@ QString FailureText(const RunSendResult &result)
             (result.outcome == SendOutcome::FailedListStored ? u"\r\n"_s : u"\r\n\r\n"_s) + unsent;
     if (!result.firstFailure.empty())
         text += u"\r\n"_s + QString::fromStdString(result.firstFailure);
+    if (result.journalKept) {
+        text += u"\r\n\r\n※次のファイルに送信結果を書き込めませんでした。空き容量と書き込みの"
+                u"権限をご確認ください。送信の記録を残しましたので、次回の送信時または起動時に"
+                u"もう一度書き込みます"_s;
+        for (const std::filesystem::path &file : result.unwrittenFiles)
+            text += u"\r\n"_s + QString::fromStdString(file.string());
+    }
     return text;
 }
 

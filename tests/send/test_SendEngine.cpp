@@ -7,6 +7,7 @@
 #include "core/DataFolder.h"
 #include "core/FieldStore.h"
 #include "core/SjisCodec.h"
+#include "send/SendJournal.h"
 #include "senders/SenderAccount.h"
 
 #include <chrono>
@@ -427,6 +428,11 @@ TEST_F(SendEngineTest, AnAccountThatCannotBeReadFailsItsMailsOnly)
     EXPECT_EQ(result.failures[2].position, 0);
     EXPECT_TRUE(fs::exists(SendLogPath("A", result.startTime)));
     EXPECT_FALSE(fs::exists(SendLogPath("gone", result.startTime)));
+    // An account that is gone would get no log on another try either: the
+    // run is accounted for all the same.
+    EXPECT_TRUE(result.unwrittenFiles.empty());
+    EXPECT_FALSE(result.journalKept);
+    EXPECT_FALSE(SendJournalPending());
     const std::vector<Recipient> stored = ListOf(result.failedListName);
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].Address(), "p2@example.jp");
@@ -510,6 +516,10 @@ TEST_F(SendEngineTest, ALogFolderThatCannotBeMadeFailsTheRunAfterEveryMailWasSen
     EXPECT_NE(result.firstFailure.find("Logs/B"), std::string::npos);
     // The next account's log is written all the same.
     EXPECT_EQ(LogOf("A", result).fields[2], "2");
+    // The log that is missing keeps the journal for another try.
+    EXPECT_EQ(result.unwrittenFiles, std::vector<fs::path>{SendLogPath("B", result.startTime)});
+    EXPECT_TRUE(result.journalKept);
+    EXPECT_TRUE(SendJournalPending());
 }
 
 TEST_F(SendEngineTest, AMessageThatCannotBeWrittenFailsThatMail)
