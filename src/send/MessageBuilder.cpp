@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vostrel {
@@ -273,15 +274,23 @@ enum class FileState
 };
 
 // Opens the file and reads its first byte; reason gets the error text when
-// it is not readable.
+// it is not readable. Only a plain file is read (never waiting on a pipe).
 FileState StateOf(const fs::path &path, std::string &reason)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
         if (err == ENOENT)
             return FileState::Missing;
         reason = FileError::ErrnoText(err);
+        return FileState::Unreadable;
+    }
+    struct stat st
+    {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        reason = S_ISDIR(st.st_mode) ? FileError::ErrnoText(EISDIR)
+                                     : std::string("通常のファイルではありません");
+        ::close(fd);
         return FileState::Unreadable;
     }
     char byte = 0;

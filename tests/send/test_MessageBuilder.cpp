@@ -9,6 +9,7 @@
 
 #include <regex>
 #include <set>
+#include <sys/stat.h>
 
 using namespace vostrel;
 using namespace std::chrono_literals;
@@ -495,6 +496,13 @@ TEST_F(MessageBuilderTest, TheStartCheckNamesTheFirstFileThatIsGoneUnreadableOrB
     EXPECT_EQ(JobFilesProblem(job), "添付ファイル「mem.bin」を読み込めないため、送信を始められ"
                                     "ません。添付し直してください\r\n" +
                                         mem.string() + "\r\n" + FileError::ErrnoText(EIO));
+    // A pipe is never waited on.
+    const fs::path pipe = WorkFolder() / "AppendedImage" / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    job.attachments = {"pipe"};
+    EXPECT_EQ(JobFilesProblem(job), "添付ファイル「pipe」を読み込めないため、送信を始められ"
+                                    "ません。添付し直してください\r\n" +
+                                        pipe.string() + "\r\n通常のファイルではありません");
 }
 
 TEST_F(MessageBuilderTest, AnHtmlMailWithoutFilesIsASingleTextHtmlPart)
