@@ -778,7 +778,7 @@ void TFormMailMake::WriteTextFile()
     const std::string bytes = page == ComposePage::Text
                                   ? TextLinesWithCrLf(QStringToSjis(MemoMailText->toPlainText()))
                                   : EncodeTextFile(QStringToSjis(SynMemo->text()), htmlEncoding_);
-    WriteFileAtomically(PathOf(chosen), bytes);
+    WriteFileAtomically(PathOf(chosen), bytes, FileAccess::User);
     ShowMessage(this, u"テキストファイルを保存しました"_s);
 }
 

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
+#include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vostrel {
@@ -25,6 +27,27 @@ bool InjectedFault(const fs::path &target)
     return faultInjector && !faultInjector(target);
 }
 
+// Creates a new file named after pattern, its "XXXXXX" replaced by random
+// letters and digits, with mode 0666 as the umask leaves it (mkostemp always
+// gives 0600, and reading the umask would change it for every thread).
+// Returns the descriptor, or -1 with errno set.
+int CreateWithUmask(std::string &pattern)
+{
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    const std::size_t at = pattern.size() - 6;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (std::size_t i = 0; i < 6; ++i)
+            pattern[at + i] = kLetters[random() % (sizeof kLetters - 1)];
+        const int fd = ::open(pattern.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 } // namespace
 
 void AtomicFile::SetFaultInjector(std::function<bool(const fs::path &)> injector)
@@ -33,16 +56,25 @@ void AtomicFile::SetFaultInjector(std::function<bool(const fs::path &)> injector
     faultInjector = std::move(injector);
 }
 
-AtomicFile::AtomicFile(fs::path target)
+AtomicFile::AtomicFile(fs::path target, FileAccess access)
     : target_(std::move(target))
 {
     // The temporary name never ends in ".vsl", so folder listings skip it.
     std::string pattern =
         (target_.parent_path() / ("." + target_.filename().native() + ".tmp-XXXXXX")).native();
-    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
+    struct stat existing
+    {};
+    const bool replacing = access == FileAccess::User && ::stat(target_.c_str(), &existing) == 0 &&
+                           S_ISREG(existing.st_mode);
+    if (access == FileAccess::User && !replacing)
+        fd_ = CreateWithUmask(pattern); // 0666 less the umask
+    else
+        fd_ = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
     if (fd_ < 0)
         throw FileError::WriteFailed(target_, FileError::ErrnoText(errno));
     temp_ = pattern;
+    if (replacing && ::fchmod(fd_, existing.st_mode & 0777) != 0)
+        Fail(errno);
     buffer_.reserve(kBufferSize);
 }
 
@@ -126,9 +158,9 @@ void AtomicFile::Commit()
     }
 }
 
-void WriteFileAtomically(const fs::path &target, std::string_view bytes)
+void WriteFileAtomically(const fs::path &target, std::string_view bytes, FileAccess access)
 {
-    AtomicFile file(target);
+    AtomicFile file(target, access);
     file.Write(bytes);
     file.Commit();
 }

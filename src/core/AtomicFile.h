@@ -10,12 +10,22 @@
 
 namespace vostrel {
 
+// Who may read the file written.
+enum class FileAccess
+{
+    // The records of the data folder: mode 0600, whatever the umask.
+    Private,
+    // A file the user writes for use elsewhere (an export): the user's usual
+    // permissions, 0666 less the umask, and an existing file keeps its mode.
+    User,
+};
+
 class AtomicFile
 {
 public:
-    // Creates the temporary file (mode 0600) in the target's folder.
-    // Throws FileError naming the target when that fails.
-    explicit AtomicFile(std::filesystem::path target);
+    // Creates the temporary file in the target's folder, with the mode of
+    // access. Throws FileError naming the target when that fails.
+    explicit AtomicFile(std::filesystem::path target, FileAccess access = FileAccess::Private);
     ~AtomicFile(); // removes the temporary file unless Commit() succeeded
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
@@ -44,6 +54,7 @@ private:
 };
 
 // Writes bytes as the whole new content of target.
-void WriteFileAtomically(const std::filesystem::path &target, std::string_view bytes);
+void WriteFileAtomically(const std::filesystem::path &target, std::string_view bytes,
+                         FileAccess access = FileAccess::Private);
 
 } // namespace vostrel

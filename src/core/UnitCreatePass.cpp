@@ -54,12 +54,19 @@ QGroupBox *NewPasswordGroup(QWidget *parent, const QString &title, QLineEdit *&n
     confirmation->setObjectName(QStringLiteral("EditPassNew_Re"));
     for (QLineEdit *edit : {newPassword, confirmation}) {
         edit->setMaxLength(20);
-        edit->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
+        edit->setEchoMode(QLineEdit::Password);
+        edit->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
     }
     auto *form = new QFormLayout(group);
     form->addRow(QStringLiteral("新しいパスワード"), newPassword);
     form->addRow(QStringLiteral("新しいパスワードを再入力(確認用)"), confirmation);
     return group;
+}
+
+void ClearPasswordFields(std::initializer_list<QLineEdit *> fields)
+{
+    for (QLineEdit *edit : fields)
+        edit->setText(QString()); // unlike clear(), leaves no undo step behind
 }
 
 TFormCreatePass::TFormCreatePass(QWidget *parent)
@@ -84,11 +91,14 @@ TFormCreatePass::TFormCreatePass(QWidget *parent)
     connect(BtnClose, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-std::string TFormCreatePass::ChosenKey() const
+void TFormCreatePass::done(int result)
 {
-    if (CBNotPass->isChecked())
-        return std::string(DefaultKey);
-    return QStringToSjis(EditPassNew->text());
+    chosenKey_.clear();
+    if (result == QDialog::Accepted)
+        chosenKey_ =
+            CBNotPass->isChecked() ? std::string(DefaultKey) : QStringToSjis(EditPassNew->text());
+    ClearPasswordFields({EditPassNew, EditPassNew_Re});
+    QDialog::done(result);
 }
 
 void TFormCreatePass::BtnConfigClick()

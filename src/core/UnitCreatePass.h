@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -20,9 +21,14 @@ bool CheckNewPassword(QWidget *parent, bool noPassword, const QString &password,
                       const QString &confirmation);
 
 // A group box holding the new password and its confirmation (at most 20
-// characters each, shown in clear), with their labels.
+// characters each, hidden as they are typed like the log-in field), with
+// their labels.
 QGroupBox *NewPasswordGroup(QWidget *parent, const QString &title, QLineEdit *&newPassword,
                             QLineEdit *&confirmation);
+
+// Empties password fields when their dialog closes: the texts, and the undo
+// steps that would hold them too.
+void ClearPasswordFields(std::initializer_list<QLineEdit *> fields);
 
 class TFormCreatePass : public QDialog
 {
@@ -30,10 +36,13 @@ class TFormCreatePass : public QDialog
 public:
     explicit TFormCreatePass(QWidget *parent = nullptr);
 
-    // The key chosen on OK: the fixed key when no password is wanted.
-    std::string ChosenKey() const;
+    // The key chosen on the last OK: the fixed key when no password is wanted.
+    const std::string &ChosenKey() const { return chosenKey_; }
 
     void BtnConfigClick();
+
+    // Closing (OK or not) keeps the key chosen on OK and empties both fields.
+    void done(int result) override;
 
 private:
     QCheckBox *CBNotPass;
@@ -41,6 +50,7 @@ private:
     QLineEdit *EditPassNew_Re;
     QPushButton *BtnConfig;
     QPushButton *BtnClose;
+    std::string chosenKey_;
 };
 
 // Shows the dialog; on OK writes config.dat and returns the key, otherwise

@@ -6,6 +6,7 @@
 #include "core/Password.h"
 #include "core/SjisCodec.h"
 #include "core/UiHelpers.h"
+#include "core/UnitCreatePass.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,6 +50,12 @@ void TFormLoginPass::showEvent(QShowEvent *event)
     EditPass->clear();
     EditPass->setFocus();
     QDialog::showEvent(event);
+}
+
+void TFormLoginPass::done(int result)
+{
+    ClearPasswordFields({EditPass});
+    QDialog::done(result);
 }
 
 void TFormLoginPass::BtnLoginClick()

@@ -25,6 +25,9 @@ public:
 
     void BtnLoginClick();
 
+    // Closing (OK or not) empties the password field.
+    void done(int result) override;
+
 protected:
     void showEvent(QShowEvent *event) override;
 

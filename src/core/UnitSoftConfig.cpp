@@ -90,11 +90,14 @@ void TFormConfig::CBNotPassClick()
     SetFieldEnabled(EditPassNew_Re, enabled);
 }
 
-std::string TFormConfig::ChosenKey() const
+void TFormConfig::done(int result)
 {
-    if (CBNotPass->isChecked())
-        return std::string(DefaultKey);
-    return QStringToSjis(EditPassNew->text());
+    chosenKey_.clear();
+    if (result == QDialog::Accepted)
+        chosenKey_ =
+            CBNotPass->isChecked() ? std::string(DefaultKey) : QStringToSjis(EditPassNew->text());
+    ClearPasswordFields({EditPassNow, EditPassNew, EditPassNew_Re});
+    QDialog::done(result);
 }
 
 void TFormConfig::BtnConfigClick()

@@ -21,11 +21,16 @@ public:
     // Before showing: EditPassNow is cleared, and enabled only when a
     // password is in effect.
     void PrepareForShow();
-    // The new key chosen on OK: the fixed key when no password is wanted.
-    std::string ChosenKey() const;
+    // The new key chosen on the last OK: the fixed key when no password is
+    // wanted.
+    const std::string &ChosenKey() const { return chosenKey_; }
 
     void BtnConfigClick();
     void CBNotPassClick();
+
+    // Closing (OK or not) keeps the key chosen on OK and empties the three
+    // password fields.
+    void done(int result) override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -39,6 +44,7 @@ private:
     QLineEdit *EditPassNew_Re;
     QPushButton *BtnConfig;
     QPushButton *BtnClose;
+    std::string chosenKey_;
 };
 
 // The password change: shows the dialog and, on OK, rewrites every data file

@@ -321,7 +321,7 @@ std::string CsvExportHeader()
 void WriteCsvExport(const fs::path &file, const std::vector<Recipient> &recipients,
                     const CsvProgress &progress)
 {
-    AtomicFile out(file);
+    AtomicFile out(file, FileAccess::User);
     std::string line = CsvExportHeader();
     line.append(kCrLf);
     out.Write(line);
@@ -339,7 +339,7 @@ void WriteCsvExport(const fs::path &file, const std::vector<Recipient> &recipien
 
 void WriteCsvRows(const fs::path &file, const CsvImportTable &table)
 {
-    AtomicFile out(file);
+    AtomicFile out(file, FileAccess::User);
     std::string line;
     std::array<std::string_view, Recipient::kFieldCount> cells;
     for (std::size_t row = 0; row < table.RowCount(); ++row) {

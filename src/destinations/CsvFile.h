@@ -110,7 +110,8 @@ using CsvProgress = std::function<void(std::size_t written)>;
 // Writes the export file whole (replacing an existing one): the header line,
 // then one line per recipient in order, each value quoted by QuoteCsvField.
 // Throws FileError naming the file when it cannot be written; the old file
-// then stays as it was.
+// then stays as it was. A new file gets the user's usual permissions (0666
+// less the umask); a replaced one keeps its mode.
 void WriteCsvExport(const std::filesystem::path &file, const std::vector<Recipient> &recipients,
                     const CsvProgress &progress = {});
 
@@ -175,7 +176,8 @@ std::vector<std::size_t> RowsWithInvalidAddress(const CsvImportTable &table, int
 
 // Writes the rows of table whole as a CSV file without a header line: one
 // line per row with its cells 1 to 13, each quoted by QuoteCsvField. Throws
-// FileError naming the file when it cannot be written.
+// FileError naming the file when it cannot be written. The file's mode is
+// that of an export (WriteCsvExport).
 void WriteCsvRows(const std::filesystem::path &file, const CsvImportTable &table);
 
 } // namespace vostrel

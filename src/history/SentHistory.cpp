@@ -87,6 +87,15 @@ HistoryEntry ReadHistoryEntry(const fs::path &file, std::string sender, const st
     return entry;
 }
 
+std::string HistoryPassedOverMessage(const std::vector<fs::path> &files)
+{
+    std::string text = "次の送信ログは読み込めなかったため、一覧に表示していません"
+                       "（ファイルが途中で切れているか、送信ログではありません）";
+    for (const fs::path &file : files)
+        text += "\r\n" + file.string();
+    return text;
+}
+
 HistoryPreview ReadHistoryPreview(const fs::path &file, const std::string &key)
 {
     HistoryPreview preview;

@@ -67,6 +67,11 @@ std::vector<std::filesystem::path> HistoryFiles(const std::filesystem::path &sen
 HistoryEntry ReadHistoryEntry(const std::filesystem::path &file, std::string sender,
                               const std::string &key = CurrentKey());
 
+// The one message (UTF-8) that names the log files a history load passed
+// over because they could not be read (cut short, or no log at all), one
+// path a line.
+std::string HistoryPassedOverMessage(const std::vector<std::filesystem::path> &files);
+
 // What the preview shows of an entry: field 1, field 13 and field 14.
 struct HistoryPreview
 {

@@ -5,6 +5,7 @@
 #include "core/DataFolder.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
+#include "core/Errors.h"
 #include "core/Reencrypt.h"
 #include "core/ReportList.h"
 #include "core/SilentWebView.h"
@@ -398,8 +399,24 @@ void TFormMain::LoadHistory()
     }
     logRoot_ = HistoryLogRoot();
 
-    SetBusy(true);
-    const auto done = qScopeGuard([this] { SetBusy(false); });
+    // A file that cannot be read is passed over; the others still load.
+    std::vector<fs::path> passedOver;
+    {
+        SetBusy(true);
+        const auto done = qScopeGuard([this] { SetBusy(false); });
+        LoadHistoryRows(senders, passedOver);
+    }
+    historyModel_->ShowAdded();
+    sortState_ = -(HistoryEntry::kStartTimeColumn + 1);
+    SortHistory();
+    ClearPreview();
+    if (!passedOver.empty())
+        ShowError(this, QString::fromStdString(HistoryPassedOverMessage(passedOver)));
+}
+
+void TFormMain::LoadHistoryRows(const std::vector<std::string> &senders,
+                                std::vector<fs::path> &passedOver)
+{
     QElapsedTimer sinceEvents;
     QElapsedTimer sinceShown;
     sinceEvents.start();
@@ -407,7 +424,12 @@ void TFormMain::LoadHistory()
     try {
         for (const std::string &sender : senders) {
             for (const fs::path &file : HistoryFiles(HistorySenderFolder(logRoot_, sender))) {
-                historyModel_->AddUnshown(ReadHistoryEntry(file, sender));
+                try {
+                    historyModel_->AddUnshown(ReadHistoryEntry(file, sender));
+                } catch (const VostrelError &) {
+                    passedOver.push_back(file);
+                    continue;
+                }
                 if (historyModel_->rowCount() == 0) {
                     // The first row at once.
                     historyModel_->ShowAdded();
@@ -428,10 +450,6 @@ void TFormMain::LoadHistory()
         historyModel_->ShowAdded();
         throw;
     }
-    historyModel_->ShowAdded();
-    sortState_ = -(HistoryEntry::kStartTimeColumn + 1);
-    SortHistory();
-    ClearPreview();
 }
 
 std::vector<int> TFormMain::SelectedHistoryRows() const

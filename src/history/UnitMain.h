@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QFileDialog;
@@ -108,6 +109,10 @@ private:
     void RefillSenderList(int senderRow);
     void ListViewItemBoxSelectItem();
     void LoadHistory();
+    // Reads the logs of the senders' folders into the list, processing window
+    // events now and then; the files that cannot be read go to passedOver.
+    void LoadHistoryRows(const std::vector<std::string> &senders,
+                         std::vector<std::filesystem::path> &passedOver);
     void ListViewAddressSelectItem();
     void ListViewAddressColumnClick(int column);
     void SortHistory();

@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vostrel {
@@ -263,6 +265,67 @@ void AppendFilePart(std::string &out, const MailPart &part)
     AppendFileBase64(out, part.path);
 }
 
+// What a file of the job is like when it is about to be read.
+enum class FileState
+{
+    Readable,
+    Missing,    // no such file (or a link to nothing)
+    Unreadable, // there, but not a file whose bytes can be read
+};
+
+// Opens the file and reads its first byte; reason gets the error text when
+// it is not readable. Only a plain file is read (never waiting on a pipe).
+FileState StateOf(const fs::path &path, std::string &reason)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT)
+            return FileState::Missing;
+        reason = FileError::ErrnoText(err);
+        return FileState::Unreadable;
+    }
+    struct stat st
+    {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        reason = S_ISDIR(st.st_mode) ? FileError::ErrnoText(EISDIR)
+                                     : std::string("通常のファイルではありません");
+        ::close(fd);
+        return FileState::Unreadable;
+    }
+    char byte = 0;
+    ssize_t got = -1;
+    do
+        got = ::read(fd, &byte, 1);
+    while (got < 0 && errno == EINTR);
+    const int err = errno;
+    ::close(fd);
+    if (got < 0) {
+        reason = FileError::ErrnoText(err);
+        return FileState::Unreadable;
+    }
+    return FileState::Readable;
+}
+
+// The kind of a file of the job as the user knows it: "添付ファイル" for an
+// attachment, "画像ファイル" for an inline picture.
+const char *FileKind(bool picture)
+{
+    return picture ? "画像ファイル" : "添付ファイル";
+}
+
+bool IsPlainName(const std::string &name)
+{
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+}
+
+std::string BadNameText(bool picture, const std::string &name)
+{
+    return std::string(FileKind(picture)) +
+           "の名前が正しくないため、送信できません: " + SjisToUtf8(name);
+}
+
 } // namespace
 
 const std::array<std::string, kMergeTagCount> &MergeTagLabels()
@@ -360,26 +423,35 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
         part.fileName = MakeFileNameText(conv, StripLineBreaks(name));
         return part;
     };
-    auto checkName = [](const std::string &name, const char *what) {
-        if (name.empty() || name == "." || name == ".." ||
-            name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
-            throw VostrelError(std::string(what) +
-                               "の名前が正しくないため、送信できません: " + SjisToUtf8(name));
+    auto checkName = [](const std::string &name, bool picture) {
+        if (!IsPlainName(name))
+            throw VostrelError(BadNameText(picture, name));
     };
-    auto isFile = [](const fs::path &path) {
-        std::error_code ec;
-        return fs::is_regular_file(path, ec);
+    // A file that is gone or cannot be read fails the mail: it is never sent
+    // without it.
+    auto checkFile = [](const fs::path &path, const std::string &name, bool picture) {
+        std::string reason;
+        switch (StateOf(path, reason)) {
+        case FileState::Readable:
+            return;
+        case FileState::Missing:
+            throw FileError(path, std::string(FileKind(picture)) + "「" + SjisToUtf8(name) +
+                                      "」が見つかりません: " + path.string());
+        case FileState::Unreadable:
+            throw FileError(path, std::string(FileKind(picture)) + "「" + SjisToUtf8(name) +
+                                      "」を読み込めません: " + path.string() + "\n" + reason);
+        }
     };
 
     for (const std::string &name : job.attachments)
-        checkName(name, "添付ファイル");
+        checkName(name, false);
     for (const std::string &name : job.inlinePictures)
-        checkName(name, "画像ファイル");
+        checkName(name, true);
 
     for (const std::string &name : job.attachments) {
         const fs::path path = work / "AppendedImage" / FileNameOf(name);
-        if (isFile(path))
-            message.parts.push_back(filePart(path, name));
+        checkFile(path, name, false);
+        message.parts.push_back(filePart(path, name));
     }
 
     // The text part.
@@ -422,11 +494,10 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
 
     for (const std::string &name : job.inlinePictures) {
         const fs::path path = work / "HtmlImage" / FileNameOf(name);
-        if (isFile(path)) {
-            MailPart part = filePart(path, name);
-            part.contentId = StripLineBreaks(name);
-            message.parts.push_back(std::move(part));
-        }
+        checkFile(path, name, true);
+        MailPart part = filePart(path, name);
+        part.contentId = StripLineBreaks(name);
+        message.parts.push_back(std::move(part));
     }
 
     if (!job.attachments.empty())
@@ -613,6 +684,37 @@ std::string FormatMailDate(std::chrono::system_clock::time_point time)
                   local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', minutes / 60,
                   minutes % 60);
     return text;
+}
+
+std::string JobFilesProblem(const SendJob &job)
+{
+    const fs::path work = WorkFolder();
+    auto problem = [&](const std::string &name, bool picture) -> std::string {
+        if (!IsPlainName(name))
+            return BadNameText(picture, name);
+        const fs::path path = work / (picture ? "HtmlImage" : "AppendedImage") / FileNameOf(name);
+        const std::string again = picture ? "画像を挿入し直してください" : "添付し直してください";
+        std::string reason;
+        switch (StateOf(path, reason)) {
+        case FileState::Readable:
+            return {};
+        case FileState::Missing:
+            return std::string(FileKind(picture)) + "「" + SjisToUtf8(name) +
+                   "」が見つからないため、送信を始められません。" + again + "\r\n" + path.string();
+        case FileState::Unreadable:
+            return std::string(FileKind(picture)) + "「" + SjisToUtf8(name) +
+                   "」を読み込めないため、送信を始められません。" + again + "\r\n" + path.string() +
+                   "\r\n" + reason;
+        }
+        return {};
+    };
+    for (const std::string &name : job.attachments)
+        if (std::string text = problem(name, false); !text.empty())
+            return text;
+    for (const std::string &name : job.inlinePictures)
+        if (std::string text = problem(name, true); !text.empty())
+            return text;
+    return {};
 }
 
 } // namespace vostrel

@@ -92,8 +92,10 @@ struct MailMessage
 };
 
 // Builds one mail. recipient is given exactly when the job sends individually;
-// then merge tags in subject and body are replaced by its values. Attachment
-// and picture files that do not exist in WorkFolder() are left out. Line breaks
+// then merge tags in subject and body are replaced by its values. An
+// attachment or picture file that is missing from WorkFolder() or cannot be
+// read is refused with a FileError naming it ("添付ファイル「a.pdf」が見つかりま
+// せん: <path>"): a mail never goes without what the user attached. Line breaks
 // are removed from every text that goes into a header line. An attachment or
 // picture name that is not a plain file name (empty, "." or "..", or holding
 // "/" or a NUL byte) is refused with a VostrelError naming it: only files
@@ -102,6 +104,12 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
                              const std::vector<std::string> &to, const std::vector<std::string> &cc,
                              const std::vector<std::string> &bcc,
                              const Recipient *recipient = nullptr);
+
+// Checked before a run starts: the message (UTF-8) naming the first
+// attachment or inline picture of the job whose file in the work folder is
+// missing or cannot be read, or whose name is not a plain file name; empty
+// when every file is there and readable.
+std::string JobFilesProblem(const SendJob &job);
 
 struct MimeWriteOptions
 {

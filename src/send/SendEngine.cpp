@@ -7,6 +7,7 @@
 #include "send/SendJournal.h"
 #include "send/SendLog.h"
 #include "send/ServerTlsRecord.h"
+#include "senders/SenderAccount.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -334,7 +335,10 @@ public:
             result_.outcome = SendOutcome::Failed;
         else
             result_.outcome = SendOutcome::Finished;
-        RemoveJournal();
+        if (ResultsIncomplete())
+            KeepJournal();
+        else
+            RemoveJournal();
         return std::move(result_);
     }
 
@@ -676,6 +680,23 @@ private:
         }
     }
 
+    // A log or a list that should have been written was not.
+    bool ResultsIncomplete() const
+    {
+        return result_.listsIncomplete || !result_.unwrittenFiles.empty();
+    }
+
+    // The results are not all on disk: the journal stays for the next send
+    // or start, which accounts for the run from it. A replayed run's
+    // journal is left to its caller.
+    void KeepJournal()
+    {
+        if (!journal_)
+            return;
+        journal_.reset(); // syncs what is left; the files stay
+        result_.journalKept = true;
+    }
+
     // The run is accounted for. A replayed run's journal is removed by its
     // caller, which decides whether it is kept for another try.
     void RemoveJournal()
@@ -691,15 +712,30 @@ private:
     }
 
     // Step 6: one log per named account, whether or not it sent anything.
+    // An account that can no longer be read (deleted during the run) gets no
+    // log, as it would get none on another try; a log that cannot be written
+    // is a result not on disk.
     void WriteLogs()
     {
         for (const std::string &name : job_.senderNames) {
-            try {
-                WriteSendLog(name, job_, result_.sentCount, result_.total, result_.startTime,
-                             result_.endTime, toAddrLog_, ccAddrLog_, bccAddrLog_, key_);
-            } catch (const std::exception &e) {
+            auto failed = [&](const std::exception &e) {
                 Fail(0, WithReason("送信元「" + Utf8Of(name) + "」の送信ログを書き込めませんでした",
                                    e));
+            };
+            SenderAccount account;
+            try {
+                account = ReadSenderAccount(SenderAccountPath(name), key_);
+            } catch (const std::exception &e) {
+                failed(e);
+                continue;
+            }
+            try {
+                WriteSendLogFrom(name, account.FromAddress, job_, result_.sentCount, result_.total,
+                                 result_.startTime, result_.endTime, toAddrLog_, ccAddrLog_,
+                                 bccAddrLog_, key_);
+            } catch (const std::exception &e) {
+                failed(e);
+                result_.unwrittenFiles.push_back(SendLogPath(name, result_.startTime));
             }
         }
     }
@@ -724,6 +760,7 @@ private:
                                    "」に保存できませんでした",
                                e));
             result_.listsIncomplete = true;
+            result_.unwrittenFiles.push_back(DestinationListPath(name));
             return {};
         }
     }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -74,6 +75,13 @@ struct RunSendResult
     long long unsentCount = 0;
     // A failure or unsent list that should have been stored could not be.
     bool listsIncomplete = false;
+    // The files of the run's results (a sent-mail log, the failure or the
+    // unsent list) that could not be written, in the order they were tried.
+    std::vector<std::filesystem::path> unwrittenFiles;
+    // A live run could not write all its results, so it left its journal on
+    // disk: the next send or start accounts for the run from it as after a
+    // crash (FinishJournaledRun) and writes them again.
+    bool journalKept = false;
     // Finished from a journal: the mail that was under way when the program
     // ended (0: none), and whom it was for (Shift_JIS): its address in
     // individual sending, "送信先リスト「" + its list + "」" in per-list sending.
@@ -88,9 +96,11 @@ std::string SendTimeText(std::chrono::system_clock::time_point time, bool spaceA
 
 // Runs the whole job. The stop flag is tested before each mail and during the
 // pause after it, and it ends a mail in progress at once (its connection is
-// closed): that mail counts as not sent and joins the "_未送信" list. Never throws: errors outside
-// the sending of one mail fail that mail with their reason. The run keeps its journal while it
-// lasts and removes it once its logs and lists are written.
+// closed): that mail counts as not sent and joins the "_未送信" list. Never
+// throws: errors outside the sending of one mail fail that mail with their
+// reason. The run keeps its journal while it lasts and removes it once its
+// logs and lists are written whole; when one of them cannot be written the
+// journal stays (journalKept).
 RunSendResult RunSend(const SendJob &job, const SendProgressSink &progress,
                       const std::atomic<bool> &stop, const RunSendOptions &options = {});
 

@@ -57,7 +57,16 @@ void WriteSendLog(std::string_view accountName, const SendJob &job, long long se
 {
     const std::string name(accountName);
     const SenderAccount account = ReadSenderAccount(SenderAccountPath(name), key);
+    WriteSendLogFrom(accountName, account.FromAddress, job, sentCount, total, startTime, endTime,
+                     toAddrLog, ccAddrLog, bccAddrLog, key);
+}
 
+void WriteSendLogFrom(std::string_view accountName, std::string_view fromAddress,
+                      const SendJob &job, long long sentCount, long long total,
+                      std::string_view startTime, std::string_view endTime,
+                      std::string_view toAddrLog, std::string_view ccAddrLog,
+                      std::string_view bccAddrLog, const std::string &key)
+{
     MakeFolder(AccountLogFolder(accountName));
 
     EncryptedFieldFile file = EncryptedFieldFile::Create(SendLogPath(accountName, startTime), key);
@@ -72,7 +81,7 @@ void WriteSendLog(std::string_view accountName, const SendJob &job, long long se
     file.WriteField(toAddrLog);
     file.WriteField(ccAddrLog);
     file.WriteField(bccAddrLog);
-    file.WriteField(account.FromAddress);
+    file.WriteField(fromAddress);
     file.WriteField(job.body);
     file.WriteField(JoinCommaNameList(job.attachments));
     file.WriteField(accountName);

@@ -46,6 +46,14 @@ void WriteSendLog(std::string_view accountName, const SendJob &job, long long se
                   std::string_view toAddrLog, std::string_view ccAddrLog,
                   std::string_view bccAddrLog, const std::string &key = CurrentKey());
 
+// The same with the account's FromAddress given: the account is not read.
+// Throws FileError when the folder or the file cannot be made.
+void WriteSendLogFrom(std::string_view accountName, std::string_view fromAddress,
+                      const SendJob &job, long long sentCount, long long total,
+                      std::string_view startTime, std::string_view endTime,
+                      std::string_view toAddrLog, std::string_view ccAddrLog,
+                      std::string_view bccAddrLog, const std::string &key = CurrentKey());
+
 // Reads the first `count` fields (1..15) of a log file; the others stay
 // empty. Throws FileError when the file cannot be read that far.
 SendLog ReadSendLog(const std::filesystem::path &path, int count = SendLog::kFieldCount,

@@ -47,9 +47,13 @@ std::string FinishedMessage(const SendRecoveryReport &report)
     for (const SendFailure &failure : run.failures)
         if (failure.position == 0)
             note(failure.reason);
-    if (report.journalKept)
-        note("送信リストを保存できなかったため、送信の記録を残しました。"
-             "次回の起動時にもう一度処理します");
+    if (report.journalKept) {
+        std::string kept = "送信結果を書き込めなかったため、送信の記録を残しました。"
+                           "次回の送信時または起動時に、もう一度処理します";
+        for (const std::filesystem::path &file : run.unwrittenFiles)
+            kept += "\r\n" + file.string();
+        note(kept);
+    }
     if (!notes.empty())
         text += "\r\n" + notes;
     return text;
@@ -87,7 +91,7 @@ SendRecoveryReport RecoverInterruptedSend(const std::string &key)
     report.kind = SendRecoveryReport::Kind::Finished;
     report.tailDamaged = journal.tailDamaged;
     report.run = FinishJournaledRun(journal, key);
-    if (report.run.listsIncomplete) {
+    if (report.run.listsIncomplete || !report.run.unwrittenFiles.empty()) {
         report.journalKept = true;
     } else {
         SendJournalStep("remove");

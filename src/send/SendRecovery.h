@@ -22,8 +22,8 @@ struct SendRecoveryReport
     // Finished: what the bookkeeping did.
     RunSendResult run;
     bool tailDamaged = false; // the journal's last entries could not be read
-    // Finished: a list could not be written, so the journal stays for the
-    // next start.
+    // Finished: a log or a list could not be written (run.unwrittenFiles),
+    // so the journal stays for the next send or start.
     bool journalKept = false;
     // Unreadable: where the journal's plan was moved.
     std::filesystem::path setAside;

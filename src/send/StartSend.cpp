@@ -1,17 +1,16 @@
 #include "send/StartSend.h"
 
 #include "core/AppState.h"
-#include "core/DataFolder.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/SjisCodec.h"
 #include "send/MailSendThread.h"
+#include "send/MessageBuilder.h"
 #include "send/SendJournal.h"
 #include "send/SendRecovery.h"
 #include "send/UnitSendProgress.h"
 
 #include <QEventLoop>
-#include <algorithm>
 #include <filesystem>
 
 namespace vostrel {
@@ -45,6 +44,13 @@ QString FailureText(const RunSendResult &result)
             (result.outcome == SendOutcome::FailedListStored ? u"\r\n"_s : u"\r\n\r\n"_s) + unsent;
     if (!result.firstFailure.empty())
         text += u"\r\n"_s + QString::fromStdString(result.firstFailure);
+    if (result.journalKept) {
+        text += u"\r\n\r\n※次のファイルに送信結果を書き込めませんでした。空き容量と書き込みの"
+                u"権限をご確認ください。送信の記録を残しましたので、次回の送信時または起動時に"
+                u"もう一度書き込みます"_s;
+        for (const std::filesystem::path &file : result.unwrittenFiles)
+            text += u"\r\n"_s + QString::fromStdString(file.string());
+    }
     return text;
 }
 
@@ -125,11 +131,12 @@ StartSendResult StartSend(SendJob job, TFormSendProgress &progress, const Compos
                               : u"メールを送信します。よろしいですか？"_s))
         return StartSendResult::NotStarted;
 
-    const std::filesystem::path pictures = WorkFolder() / "HtmlImage";
-    std::erase_if(job.inlinePictures, [&pictures](const std::string &name) {
-        std::error_code ec;
-        return !std::filesystem::exists(pictures / FileNameOf(name), ec);
-    });
+    // Nothing goes without what the user attached: a file that is gone or
+    // cannot be read stops the start, naming it.
+    if (const std::string problem = JobFilesProblem(job); !problem.empty()) {
+        ShowMessage(parent, QString::fromStdString(problem));
+        return StartSendResult::NotStarted;
+    }
 
     const RunSendResult result = RunWithProgress(job, progress, options);
 

@@ -136,6 +136,8 @@ bool SenderAccountExists(const std::string &name)
 
 bool IsUsableSenderAccountName(std::string_view name)
 {
+    if (name.empty() || name == "." || name == "..")
+        return false;
     for (size_t i = 0; i < name.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
         if (IsSjisLeadByte(c)) {
@@ -146,6 +148,19 @@ bool IsUsableSenderAccountName(std::string_view name)
             return false;
     }
     return true;
+}
+
+bool IsValidPortText(std::string_view text)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    long long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return value >= 1 && value <= 65535;
 }
 
 void SaveEditedSenderAccount(const std::string &oldName, const SenderAccount &account)

@@ -52,10 +52,15 @@ void WriteSenderAccount(const std::filesystem::path &path, const SenderAccount &
 // True when the file of the account name exists.
 bool SenderAccountExists(const std::string &name);
 
-// An account name becomes a file name and travels in comma-separated name
-// lists, so it may hold neither "/" nor ",". Everything else, the empty name
-// included, is accepted.
+// An account name becomes a file name (Senders/<name>.vsl) and the name of
+// its log folder (Logs/<name>/), and travels in comma-separated name lists:
+// it may be neither empty nor "." nor "..", and may hold neither "/" nor ",".
+// Everything else is accepted.
 bool IsUsableSenderAccountName(std::string_view name);
+
+// True when a port text is a number from 1 to 65535: one to ten ASCII digits
+// (leading zeros allowed), as the sending reads it.
+bool IsValidPortText(std::string_view text);
 
 // Saves an edited account that was stored under oldName: the record is written
 // over the old file first (with the new name as its first field), then the

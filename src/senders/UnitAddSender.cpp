@@ -436,9 +436,21 @@ void TFormAddSender::SetCaptions(const QString &caption, const QString &confirmC
     ButtonOK->setText(confirmCaption);
 }
 
-QString TFormAddSender::UnusableNameMessage()
+QString TFormAddSender::UnusableNameMessage(const std::string &name)
 {
+    if (IsUsableSenderAccountName(name))
+        return {};
+    if (name.empty())
+        return u"この設定の名前を入力してください"_s;
+    if (name == "." || name == "..")
+        return u"この設定の名前に「.」と「..」は使用できません"_s;
     return u"この設定の名前に「/」と「,」は使用できません"_s;
+}
+
+QString TFormAddSender::InvalidPortMessage(bool pop)
+{
+    return (pop ? u"POP"_s : u"SMTP"_s) +
+           u"接続に使うポート番号には、1から65535までの数字を入力してください"_s;
 }
 
 void TFormAddSender::ButtonOKClick()
@@ -451,11 +463,17 @@ void TFormAddSender::ButtonOKClick()
     }
     // The name becomes a file name and an entry of comma-separated lists.
     const SenderAccount account = Account(); // refuses characters Shift_JIS cannot hold
-    if (!IsUsableSenderAccountName(account.ConfName)) {
-        ShowMessage(this, UnusableNameMessage());
-        EditConfName->setFocus(Qt::OtherFocusReason);
-        return;
-    }
+    auto refuse = [this](const QString &message, QLineEdit *field) {
+        ShowMessage(this, message);
+        field->setFocus(Qt::OtherFocusReason);
+    };
+    if (const QString message = UnusableNameMessage(account.ConfName); !message.isEmpty())
+        return refuse(message, EditConfName);
+    // Every mail of an account with a port that is no port could only fail.
+    if (!IsValidPortText(account.SMTPPort))
+        return refuse(InvalidPortMessage(false), EditSMTPPort);
+    if (account.UsePOP && !IsValidPortText(account.POPPort))
+        return refuse(InvalidPortMessage(true), EditPOPPort);
     accept();
 }
 

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QHash>
 #include <QString>
+#include <string>
 
 class QCheckBox;
 class QLabel;
@@ -38,8 +39,13 @@ public:
     // The dialog's caption and the caption of its confirm button.
     void SetCaptions(const QString &caption, const QString &confirmCaption);
 
-    // The text of the name check that OK applies.
-    static QString UnusableNameMessage();
+    // The message OK shows for an account name (Shift_JIS) that cannot be
+    // used; empty when it can.
+    static QString UnusableNameMessage(const std::string &name);
+    // The message OK shows for an SMTP port (or, with pop, a POP port) that
+    // is not a number from 1 to 65535. The POP port is checked only while
+    // POP before SMTP is ticked: otherwise it is neither stored nor used.
+    static QString InvalidPortMessage(bool pop);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

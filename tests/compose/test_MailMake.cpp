@@ -604,9 +604,11 @@ TEST_F(MailMakeTest, TheTextPageReadsAndWritesShiftJisLines)
     dialogs.Clear();
     const fs::path out = TempDir() / "out.txt";
     WriteBytes(out, "an older, longer file that is replaced");
+    fs::permissions(out, fs::perms(0640)); // the user's file keeps its mode
     ChooseFile(u"SaveDialogText"_s, out);
     Click(u"PNGBtnTextWrite"_s);
     EXPECT_EQ(ReadBytes(out), ReadBytes(in));
+    EXPECT_EQ(fs::status(out).permissions(), fs::perms(0640));
     EXPECT_EQ(dialogs.Texts(), QStringList{u"テキストファイルを保存しました"_s});
 }
 

@@ -6,12 +6,15 @@
 #include "core/AtomicFile.h"
 #include "core/SjisCodec.h"
 #include "destinations/CsvFile.h"
+#include "destinations/DestinationStore.h"
 #include "support/VostrelTest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace vostrel::test {
 namespace {
@@ -461,6 +464,85 @@ TEST_F(CsvFileTest, ErrorFileHoldsCellsOneToThirteenWithoutHeader)
     WriteCsvRows(file, table);
     EXPECT_EQ(ReadBytes(file),
               "\"a,b\",w,w,w,w,w,w,w,w,w,w,w,13th\r\nshort,\"\"\"\",,,,,,,,,,,\r\n");
+}
+
+// The umask of the process for one scope.
+class ScopedUmask
+{
+public:
+    explicit ScopedUmask(mode_t mask)
+        : old_(::umask(mask))
+    {}
+    ~ScopedUmask() { ::umask(old_); }
+    ScopedUmask(const ScopedUmask &) = delete;
+    ScopedUmask &operator=(const ScopedUmask &) = delete;
+
+private:
+    mode_t old_;
+};
+
+mode_t ModeOf(const fs::path &file)
+{
+    struct stat st
+    {};
+    EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+    return st.st_mode & 07777;
+}
+
+// The files the user exports are the user's: a new one gets the usual
+// permissions (0666 less the umask), one that is replaced keeps its mode.
+TEST_F(CsvFileTest, ExportAndErrorFilesGetTheUsersUsualModeAndAReplacedFileKeepsItsOwn)
+{
+    struct Case
+    {
+        const char *what;
+        mode_t umask;
+        mode_t existing; // 0: no file yet
+        mode_t expected;
+    };
+    const Case cases[] = {
+        {"new under 022", 022, 0, 0644},     {"new under 002", 002, 0, 0664},
+        {"new under 077", 077, 0, 0600},     {"new under 027", 027, 0, 0640},
+        {"0640 under 022", 022, 0640, 0640}, {"0666 under 077", 077, 0666, 0666},
+        {"0604 under 000", 0, 0604, 0604},
+    };
+    CsvImportTable table;
+    table.AddRow({"a", "", "a@example.jp"});
+    using Writer = std::function<void(const fs::path &)>;
+    const std::pair<const char *, Writer> writers[] = {
+        {"export", [](const fs::path &f) { WriteCsvExport(f, RecipientsOf({Fields(13, "x")})); }},
+        {"error rows", [&table](const fs::path &f) { WriteCsvRows(f, table); }},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        for (const auto &[kind, write] : writers) {
+            SCOPED_TRACE(std::string(c.what) + ", " + kind);
+            const fs::path file = TempDir() / ("out" + std::to_string(++n) + ".csv");
+            if (c.existing != 0) {
+                WriteBytes(file, "old");
+                ASSERT_EQ(::chmod(file.c_str(), c.existing), 0);
+            }
+            {
+                const ScopedUmask mask(c.umask);
+                write(file);
+            }
+            EXPECT_EQ(ModeOf(file), c.expected);
+            EXPECT_NE(ReadBytes(file), "old");
+        }
+    }
+}
+
+// Records of the data folder hold mail passwords: they stay 0600 whatever
+// the umask, also when a wider file was there before.
+TEST_F(CsvFileTest, RecordsOfTheDataFolderStayPrivateWhateverTheUmask)
+{
+    const ScopedUmask mask(0);
+    SaveDestinationList("fresh", {true, false, false}, {});
+    EXPECT_EQ(ModeOf(DestinationListPath("fresh")), 0600);
+    WriteBytes(DestinationListPath("wide"), "old");
+    ASSERT_EQ(::chmod(DestinationListPath("wide").c_str(), 0644), 0);
+    SaveDestinationList("wide", {true, false, false}, {});
+    EXPECT_EQ(ModeOf(DestinationListPath("wide")), 0600);
 }
 
 TEST(CsvFileName, AlwaysAppendsDotCsv)

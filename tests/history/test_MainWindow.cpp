@@ -308,21 +308,52 @@ TEST_F(MainWindowTest, AFileThatCannotBeDeletedIsNamedAndItsRowStays)
                                                  QString::fromStdString(StartTime(2))}));
 }
 
-TEST_F(MainWindowTest, ADamagedLogStopsTheLoadNamingItAndKeepsTheRowsReadBefore)
+// A log that cannot be read (cut short, or a file that is no log at all) is
+// passed over: the others load and sort as ever, and one message names every
+// file passed over.
+TEST_F(MainWindowTest, DamagedAndForeignLogsArePassedOverAndNamedInOneMessage)
 {
     AddSender("A");
+    AddSender("B");
     for (int s = 1; s <= 3; ++s)
         WriteLog({.sender = "A", .startTime = StartTime(s)});
-    const fs::path damaged = DataFolder() / "Logs" / "A" / (StartTime(2) + ".vsl");
-    const std::string bytes = ReadBytes(damaged);
-    WriteBytes(damaged, bytes.substr(0, 60));
+    WriteLog({.sender = "B", .startTime = StartTime(4)});
+    const fs::path cut = DataFolder() / "Logs" / "A" / (StartTime(2) + ".vsl");
+    WriteBytes(cut, ReadBytes(cut).substr(0, 60));
+    const fs::path foreign = DataFolder() / "Logs" / "B" / "memo.txt";
+    WriteBytes(foreign, "not a log, just a note\n");
+
     Main();
+
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Error);
-    EXPECT_TRUE(dialogs.shown[0].text.contains(QString::fromStdString(damaged.native())));
-    EXPECT_EQ(Column(kStartColumn), QStringList{QString::fromStdString(StartTime(1))});
+    EXPECT_EQ(dialogs.shown[0].text,
+              u"次の送信ログは読み込めなかったため、一覧に表示していません"
+              u"（ファイルが途中で切れているか、送信ログではありません）\r\n"_s +
+                  QString::fromStdString(cut.native()) + u"\r\n"_s +
+                  QString::fromStdString(foreign.native()));
+    EXPECT_EQ(Column(kStartColumn), (QStringList{QString::fromStdString(StartTime(4)),
+                                                 QString::fromStdString(StartTime(3)),
+                                                 QString::fromStdString(StartTime(1))}));
+    EXPECT_EQ(Main().SortState(), -5);
     EXPECT_FALSE(Main().Busy());
     EXPECT_TRUE(Senders()->isEnabled());
+
+    // A sender's own history passes over only its own file.
+    dialogs.Clear();
+    ClickSender(2);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(
+        dialogs.shown[0].text.endsWith(u"）\r\n"_s + QString::fromStdString(foreign.native())));
+    EXPECT_EQ(Column(kStartColumn), QStringList{QString::fromStdString(StartTime(4))});
+
+    // Once the files are gone, no message.
+    fs::remove(cut);
+    fs::remove(foreign);
+    dialogs.Clear();
+    ClickSender(0);
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(History()->model()->rowCount(), 3);
 }
 
 TEST_F(MainWindowTest, TheWindowKeepsProcessingEventsWhileTheHistoryLoads)

@@ -9,9 +9,11 @@
 
 #include <regex>
 #include <set>
+#include <sys/stat.h>
 
 using namespace vostrel;
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 using vostrel::test::ReadBytes;
 using vostrel::test::S;
 using vostrel::test::ScopedTimeZone;
@@ -421,29 +423,97 @@ TEST_F(MessageBuilderTest, AsciiAttachmentNameIsShownUnchanged)
     EXPECT_NE(quoted.find("        filename=\"say \\\"hi\\\".txt\"\r\n"), std::string::npos);
 }
 
-TEST_F(MessageBuilderTest, MissingFilesAreSkippedButTheTopTypeStays)
+// A mail never goes without what the user attached: a file that is gone or
+// cannot be read when the mail is built fails it, naming the file.
+TEST_F(MessageBuilderTest, AFileThatIsGoneOrUnreadableIsRefusedWithItsName)
+{
+    struct Case
+    {
+        const char *what;
+        std::vector<std::string> attachments;
+        std::vector<std::string> pictures;
+        fs::path file;
+        std::string message;
+    };
+    const fs::path attachments = WorkFolder() / "AppendedImage";
+    const fs::path pictures = WorkFolder() / "HtmlImage";
+    PutAttachment("here.txt", "x");
+    PutPicture("here.png", "x");
+    fs::create_directory(pictures / "folder.png");
+    const std::vector<Case> cases = {
+        {"missing attachment",
+         {"here.txt", S("資料.zip")},
+         {"here.png"},
+         attachments / "資料.zip",
+         "添付ファイル「資料.zip」が見つかりません: " + (attachments / "資料.zip").string()},
+        {"missing picture",
+         {"here.txt"},
+         {"gone.png"},
+         pictures / "gone.png",
+         "画像ファイル「gone.png」が見つかりません: " + (pictures / "gone.png").string()},
+        {"unreadable picture",
+         {},
+         {"folder.png"},
+         pictures / "folder.png",
+         "画像ファイル「folder.png」を読み込めません: " + (pictures / "folder.png").string() +
+             "\n" + FileError::ErrnoText(EISDIR)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SendJob job;
+        job.body = "text";
+        job.attachments = c.attachments;
+        job.inlinePictures = c.pictures;
+        try {
+            BuildMailMessage(job, Account(), {"to@example.com"}, {}, {});
+            ADD_FAILURE() << "built";
+        } catch (const FileError &e) {
+            EXPECT_EQ(e.what(), c.message);
+            EXPECT_EQ(e.File(), c.file);
+        }
+    }
+}
+
+TEST_F(MessageBuilderTest, TheStartCheckNamesTheFirstFileThatIsGoneUnreadableOrBadlyNamed)
+{
+    PutAttachment("a.txt", "x");
+    PutPicture("p.png", "x");
+    fs::create_symlink("/proc/self/mem", WorkFolder() / "AppendedImage" / "mem.bin");
+    SendJob job;
+    job.attachments = {"a.txt"};
+    job.inlinePictures = {"p.png"};
+    EXPECT_EQ(JobFilesProblem(job), "");
+    // An empty file is there and readable.
+    PutAttachment("empty.txt", "");
+    job.attachments.push_back("empty.txt");
+    EXPECT_EQ(JobFilesProblem(job), "");
+
+    job.inlinePictures.push_back("..");
+    EXPECT_EQ(JobFilesProblem(job), "画像ファイルの名前が正しくないため、送信できません: ..");
+    // Attachments are looked at first.
+    job.attachments.push_back("mem.bin");
+    const fs::path mem = WorkFolder() / "AppendedImage" / "mem.bin";
+    EXPECT_EQ(JobFilesProblem(job), "添付ファイル「mem.bin」を読み込めないため、送信を始められ"
+                                    "ません。添付し直してください\r\n" +
+                                        mem.string() + "\r\n" + FileError::ErrnoText(EIO));
+    // A pipe is never waited on.
+    const fs::path pipe = WorkFolder() / "AppendedImage" / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    job.attachments = {"pipe"};
+    EXPECT_EQ(JobFilesProblem(job), "添付ファイル「pipe」を読み込めないため、送信を始められ"
+                                    "ません。添付し直してください\r\n" +
+                                        pipe.string() + "\r\n通常のファイルではありません");
+}
+
+TEST_F(MessageBuilderTest, AnHtmlMailWithoutFilesIsASingleTextHtmlPart)
 {
     ScopedTimeZone tz("JST-9");
     SendJob job;
     job.body = "text";
-    job.attachments = {"gone.zip"};
-    job.inlinePictures = {"gone.png"};
-    MailMessage m = BuildMailMessage(job, Account(), {"to@example.com"}, {}, {});
-    EXPECT_EQ(m.topType, "multipart/mixed");
-    ASSERT_EQ(m.parts.size(), 1u);
-    // Written as a single-part message.
-    std::string mail = WriteMimeMessage(m, Fixed());
-    EXPECT_EQ(mail.find("multipart"), std::string::npos);
-    EXPECT_TRUE(mail.ends_with("Content-Type: text/plain ; charset=\"ISO-2022-JP\"\r\n"
-                               "Content-Transfer-Encoding: 7bit\r\n\r\ntext\r\n"))
-        << mail;
-
-    // An HTML mail without pictures and attachments is a single text/html part.
-    job.attachments.clear();
     job.sendAsHtml = true;
-    m = BuildMailMessage(job, Account(), {"to@example.com"}, {}, {});
+    const MailMessage m = BuildMailMessage(job, Account(), {"to@example.com"}, {}, {});
     EXPECT_EQ(m.topType, "multipart/related");
-    mail = WriteMimeMessage(m, Fixed());
+    const std::string mail = WriteMimeMessage(m, Fixed());
     EXPECT_EQ(mail.find("multipart"), std::string::npos);
     EXPECT_NE(mail.find("\r\nContent-Type: text/html ; charset=\"ISO-2022-JP\"\r\n"),
               std::string::npos);

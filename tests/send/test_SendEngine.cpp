@@ -7,6 +7,7 @@
 #include "core/DataFolder.h"
 #include "core/FieldStore.h"
 #include "core/SjisCodec.h"
+#include "send/SendJournal.h"
 #include "senders/SenderAccount.h"
 
 #include <chrono>
@@ -427,6 +428,11 @@ TEST_F(SendEngineTest, AnAccountThatCannotBeReadFailsItsMailsOnly)
     EXPECT_EQ(result.failures[2].position, 0);
     EXPECT_TRUE(fs::exists(SendLogPath("A", result.startTime)));
     EXPECT_FALSE(fs::exists(SendLogPath("gone", result.startTime)));
+    // An account that is gone would get no log on another try either: the
+    // run is accounted for all the same.
+    EXPECT_TRUE(result.unwrittenFiles.empty());
+    EXPECT_FALSE(result.journalKept);
+    EXPECT_FALSE(SendJournalPending());
     const std::vector<Recipient> stored = ListOf(result.failedListName);
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[0].Address(), "p2@example.jp");
@@ -510,6 +516,10 @@ TEST_F(SendEngineTest, ALogFolderThatCannotBeMadeFailsTheRunAfterEveryMailWasSen
     EXPECT_NE(result.firstFailure.find("Logs/B"), std::string::npos);
     // The next account's log is written all the same.
     EXPECT_EQ(LogOf("A", result).fields[2], "2");
+    // The log that is missing keeps the journal for another try.
+    EXPECT_EQ(result.unwrittenFiles, std::vector<fs::path>{SendLogPath("B", result.startTime)});
+    EXPECT_TRUE(result.journalKept);
+    EXPECT_TRUE(SendJournalPending());
 }
 
 TEST_F(SendEngineTest, AMessageThatCannotBeWrittenFailsThatMail)
@@ -529,6 +539,51 @@ TEST_F(SendEngineTest, AMessageThatCannotBeWrittenFailsThatMail)
     EXPECT_NE(result.firstFailure.find("broken.bin"), std::string::npos);
     EXPECT_EQ(ListOf(result.failedListName), People("p", 2));
 }
+
+// An attachment or inline picture that disappears during the run fails the
+// mails built while it is gone, with a reason naming it; the mails before and
+// after it go with the file.
+class VanishingFileTest : public SendEngineTest, public testing::WithParamInterface<bool>
+{};
+
+TEST_P(VanishingFileTest, AFileGoneDuringTheRunFailsThatMailAndTheOthersGoWithIt)
+{
+    const bool picture = GetParam();
+    AddList("three", People("p", 3));
+    SendJob job = Job({"three"});
+    job.sendAsHtml = picture;
+    const char *name = picture ? "図1.png" : "報告書.txt";
+    const fs::path file = WorkFolder() / (picture ? "HtmlImage" : "AppendedImage") / name;
+    std::vector<std::string> &files = picture ? job.inlinePictures : job.attachments;
+    files.push_back(S(name));
+    WriteBytes(file, "x");
+    SendProgressSink sink;
+    sink.onPosition = [&](long long n, long long) {
+        if (n == 2)
+            fs::remove(file);
+        if (n == 3)
+            WriteBytes(file, "x");
+    };
+
+    const RunSendResult result = RunSend(job, sink, stop, recorder.Options());
+
+    const std::vector<DeliveredMail> mails = recorder.Mails();
+    ASSERT_EQ(RecipientsOf(mails),
+              (std::vector<std::vector<std::string>>{{"p1@example.jp"}, {"p3@example.jp"}}))
+        << result.firstFailure;
+    for (const DeliveredMail &mail : mails)
+        EXPECT_NE(mail.data.find("\r\n\r\neA==\r\n"), std::string::npos); // the file's "x"
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_EQ(result.failures[0].position, 2);
+    EXPECT_EQ(result.failures[0].reason,
+              std::string("メールを作成できませんでした\n") +
+                  (picture ? "画像ファイル「図1.png」" : "添付ファイル「報告書.txt」") +
+                  "が見つかりません: " + file.string());
+    EXPECT_EQ(result.sentCount, 2);
+    EXPECT_EQ(ListOf(result.failedListName), std::vector<Recipient>{People("p", 3)[1]});
+}
+
+INSTANTIATE_TEST_SUITE_P(AttachmentOrPicture, VanishingFileTest, testing::Bool());
 
 TEST_F(SendEngineTest, AMailWithoutAnyAddressFailsWithoutBeingHandedOver)
 {

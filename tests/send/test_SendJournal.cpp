@@ -511,6 +511,37 @@ INSTANTIATE_TEST_SUITE_P(
                                "y2@example.jp", "x1@example.jp,x2@example.jp,y1@example.jp"}),
     [](const testing::TestParamInfo<ReplayCase> &info) { return std::string(info.param.what); });
 
+// The bookkeeping at the next start is all or nothing as well: a result it
+// cannot write keeps the journal for the start after, and the message names
+// the file.
+TEST_F(SendJournalTest, ARecoveryThatCannotWriteAResultKeepsTheJournalForTheNextStart)
+{
+    AddList("four", People("p", 4));
+    const RunSendResult live = RunAndCrashAt(Job({"four"}), 3);
+    const fs::path unsent = DestinationListPath(live.startTime + S("_未送信"));
+    AtomicFile::SetFaultInjector([&](const fs::path &target) { return target != unsent; });
+    const SendRecoveryReport kept = RecoverInterruptedSend();
+    AtomicFile::SetFaultInjector({});
+
+    EXPECT_TRUE(kept.journalKept);
+    EXPECT_EQ(kept.run.unwrittenFiles, std::vector<fs::path>{unsent});
+    EXPECT_TRUE(SendJournalPending());
+    EXPECT_FALSE(fs::exists(unsent));
+    const std::string note = "\r\n※送信結果を書き込めなかったため、送信の記録を残しました。"
+                             "次回の送信時または起動時に、もう一度処理します\r\n" +
+                             unsent.string();
+    EXPECT_TRUE(kept.message.ends_with(note)) << kept.message;
+
+    const SendRecoveryReport done = RecoverInterruptedSend();
+
+    EXPECT_EQ(done.kind, SendRecoveryReport::Kind::Finished);
+    EXPECT_FALSE(done.journalKept);
+    EXPECT_EQ(done.message.find("送信の記録を残しました"), std::string::npos);
+    EXPECT_FALSE(SendJournalPending());
+    EXPECT_EQ(ListOf(done.run.unsentListName), Slice(People("p", 4), 2, 4));
+    EXPECT_EQ(LogOf("A", done.run).fields[2], "2");
+}
+
 TEST_F(SendJournalTest, ARunThatDiedDuringItsBookkeepingIsFinishedWithoutAMailInFlight)
 {
     AddList("four", People("p", 4));

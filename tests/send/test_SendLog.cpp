@@ -7,6 +7,7 @@
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "core/SjisCodec.h"
+#include "send/SendJournal.h"
 
 #include <filesystem>
 #include <regex>
@@ -147,12 +148,19 @@ TEST_F(SendLogTest, AnHtmlRunKeepsCopiesOfItsPicturesNextToEveryLog)
 {
     AddPicture("image1.png", "png-one");
     AddPicture("image2.jpg", "jpg-two");
+    AddPicture("vanished.gif", "gif");
     SendJob job = FullJob();
     job.sendAsHtml = true;
     job.body = "<img src=\"cid:image1.png\"><img src=\"cid:image2.jpg\">";
     job.inlinePictures = {"image1.png", "image2.jpg", "vanished.gif"};
+    // Every mail goes with the three pictures; one is gone before the logs.
+    SetSendJournalStepHook([](const std::string &step) {
+        if (step == "ended")
+            fs::remove(WorkFolder() / "HtmlImage" / "vanished.gif");
+    });
 
     const RunSendResult result = Run(job);
+    SetSendJournalStepHook({});
 
     EXPECT_EQ(result.outcome, SendOutcome::Finished);
     for (const std::string &account : job.senderNames) {

@@ -3,7 +3,9 @@
 #include "SendRunFixture.h"
 
 #include "core/AppState.h"
+#include "core/AtomicFile.h"
 #include "core/DataFolder.h"
+#include "core/Errors.h"
 #include "core/SjisCodec.h"
 #include "send/SendJournal.h"
 #include "send/StartSend.h"
@@ -389,17 +391,197 @@ TEST_F(StartSendTest, AFailureOutweighsAStop)
                   .toStdString());
 }
 
-TEST_F(StartSendTest, PicturesWhoseFilesAreGoneAreDroppedBeforeTheRun)
+// A file named in the attachments or the inline pictures that is gone or
+// cannot be read stops the start with a message naming it: nothing is sent
+// and no run is begun.
+struct AttachedFileCase
 {
+    const char *what;
+    bool picture;
+    bool unreadable; // there, but its bytes cannot be read; else missing
+    QString message; // its beginning, before the file's path
+};
+
+void PrintTo(const AttachedFileCase &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
+class AttachedFileTest : public StartSendTest, public testing::WithParamInterface<AttachedFileCase>
+{};
+
+TEST_P(AttachedFileTest, AFileThatIsGoneOrUnreadableStopsTheStartNamingIt)
+{
+    const AttachedFileCase &c = GetParam();
+    const fs::path attachments = WorkFolder() / "AppendedImage";
+    const fs::path pictures = WorkFolder() / "HtmlImage";
+    WriteBytes(attachments / "ok.txt", "fine");
+    WriteBytes(pictures / "ok.png", "PNG");
     SendJob job = Job({"three"});
     job.sendAsHtml = true;
-    job.inlinePictures = {"gone1.png", "gone2.png"};
+    job.attachments = {"ok.txt"};
+    job.inlinePictures = {"ok.png"};
+    const char *name = c.picture ? "図1.png" : "報告書.pdf";
+    const fs::path bad = (c.picture ? pictures : attachments) / name;
+    std::vector<std::string> &files = c.picture ? job.inlinePictures : job.attachments;
+    files.push_back(S(name));
+    QString reason;
+    if (c.unreadable && c.picture) {
+        fs::create_directory(bad); // a folder where the picture should be
+        reason = u"\r\n"_s + QString::fromStdString(FileError::ErrnoText(EISDIR));
+    } else if (c.unreadable) {
+        fs::create_symlink("/proc/self/mem", bad); // opens, but reading fails
+        reason = u"\r\n"_s + QString::fromStdString(FileError::ErrnoText(EIO));
+    }
     dialogs.Answer(true);
-    ASSERT_EQ(Send(job), StartSendResult::Completed);
-    const std::vector<std::string> logs = ListVslNames(DataFolder() / "Logs" / "A");
-    ASSERT_EQ(logs.size(), 1u);
-    // No picture is left, so the log has no picture folder.
-    EXPECT_FALSE(fs::exists(SendLogPictureFolder("A", logs[0])));
+
+    EXPECT_EQ(Send(job), StartSendResult::NotStarted);
+
+    EXPECT_EQ(dialogs.Texts(),
+              (QStringList{u"メールを送信します。よろしいですか？"_s,
+                           c.message + u"\r\n"_s + QString::fromStdString(bad.string()) + reason}));
+    EXPECT_EQ(dialogs.shown.back().kind, ShownBox::Message);
+    EXPECT_TRUE(recorder.Mails().empty());
+    EXPECT_FALSE(progress.isVisible());
+    EXPECT_FALSE(SendJournalPending());
+    EXPECT_FALSE(fs::exists(SendProgressPath()));
+    EXPECT_FALSE(fs::exists(DataFolder() / "Logs" / "A"));
+    EXPECT_EQ(ListVslNames(ReceiversFolder()), std::vector<std::string>{"three"});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    MissingOrUnreadable, AttachedFileTest,
+    testing::Values(
+        AttachedFileCase{"MissingAttachment", false, false,
+                         u"添付ファイル「報告書.pdf」が見つからないため、送信を始められません。"
+                         u"添付し直してください"_s},
+        AttachedFileCase{"UnreadableAttachment", false, true,
+                         u"添付ファイル「報告書.pdf」を読み込めないため、送信を始められません。"
+                         u"添付し直してください"_s},
+        AttachedFileCase{"MissingPicture", true, false,
+                         u"画像ファイル「図1.png」が見つからないため、送信を始められません。"
+                         u"画像を挿入し直してください"_s},
+        AttachedFileCase{"UnreadablePicture", true, true,
+                         u"画像ファイル「図1.png」を読み込めないため、送信を始められません。"
+                         u"画像を挿入し直してください"_s}),
+    [](const testing::TestParamInfo<AttachedFileCase> &info) {
+        return std::string(info.param.what);
+    });
+
+// One result of a run that the disk refuses: a log of either account, the
+// failure list or the unsent list. The run then keeps its journal, its end
+// message names the file, and the next start (here: the next send) accounts
+// for the run from the journal and writes everything.
+struct UnwrittenCase
+{
+    const char *what;
+    // The refused file, from the run's start time (Shift_JIS).
+    std::function<fs::path(const std::string &start)> file;
+    bool failureListStored;
+    bool unsentListStored;
+};
+
+void PrintTo(const UnwrittenCase &c, std::ostream *os)
+{
+    *os << c.what;
+}
+
+class UnwrittenResultTest : public StartSendTest, public testing::WithParamInterface<UnwrittenCase>
+{
+protected:
+    void TearDown() override
+    {
+        AtomicFile::SetFaultInjector({});
+        StartSendTest::TearDown();
+    }
+};
+
+TEST_P(UnwrittenResultTest, TheJournalStaysTheMessageNamesTheFileAndTheNextStartWritesIt)
+{
+    const UnwrittenCase &c = GetParam();
+    AddList("four", People("q", 4));
+    SendJob job = Job({"four"});
+    job.senderNames = {"A", "B"};
+    // Mail 1 fails, mail 2 goes, then the stop: a failure list (q1), an
+    // unsent list (q3, q4) and two logs are due.
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        if (n == 2)
+            OnUiThread(
+                [&] { QTest::mouseClick(Control<QPushButton>(u"BtnSendStop"_s), Qt::LeftButton); });
+        return n == 1 ? DeliveryResult{false, "550 refused"} : DeliveryResult{true, {}};
+    };
+    std::string refused;
+    AtomicFile::SetFaultInjector([&](const fs::path &target) {
+        if (!SendJournalPending())
+            return true;
+        const std::string start = ReadSendJournal(CurrentKey()).header.startTime;
+        if (target != c.file(start))
+            return true;
+        refused = target.string();
+        return false;
+    });
+    dialogs.Answer(true);
+
+    EXPECT_EQ(Send(job), StartSendResult::Failed);
+
+    AtomicFile::SetFaultInjector({});
+    ASSERT_TRUE(SendJournalPending());
+    const std::string start = ReadSendJournal(CurrentKey()).header.startTime;
+    const fs::path file = c.file(start);
+    EXPECT_EQ(refused, file.string());
+    EXPECT_FALSE(fs::exists(file));
+    const QString startText = SjisToQString(start);
+    QString expected = kFailed;
+    if (c.failureListStored)
+        expected += u"\r\n\r\n※失敗した宛先を送信リストに追加しました"_s;
+    if (c.unsentListStored)
+        expected += (c.failureListStored ? u"\r\n"_s : u"\r\n\r\n"_s) +
+                    u"※未送信の宛先を送信リスト「"_s + startText + u"_未送信」に追加しました"_s;
+    expected += u"\r\n550 refused"_s
+                u"\r\n\r\n※次のファイルに送信結果を書き込めませんでした。空き容量と書き込みの"
+                u"権限をご確認ください。送信の記録を残しましたので、次回の送信時または起動時に"
+                u"もう一度書き込みます\r\n"_s +
+                QString::fromStdString(file.string());
+    EXPECT_EQ(dialogs.Texts().back().toStdString(), expected.toStdString());
+
+    // The next send accounts for the run first and sends nothing.
+    dialogs.Clear();
+    EXPECT_EQ(Send(job), StartSendResult::NotStarted);
+    ASSERT_EQ(dialogs.Texts().size(), 1);
+    EXPECT_TRUE(dialogs.Texts()[0].startsWith(u"前回の送信は途中で終了しました。\r\n開始日時："_s +
+                                              startText + u"\r\n送信済み：1通 / 4通\r\n"_s))
+        << dialogs.Texts()[0].toStdString();
+    EXPECT_FALSE(dialogs.Texts()[0].contains(u"送信の記録を残しました"_s));
+    EXPECT_FALSE(SendJournalPending());
+    EXPECT_EQ(recorder.Mails().size(), 2u);
+    for (const char *account : {"A", "B"}) {
+        const SendLog log = ReadSendLog(SendLogPath(account, start));
+        EXPECT_EQ(log.fields[2], "1") << account;
+        EXPECT_EQ(log.fields[3], "4") << account;
+    }
+    const std::vector<Recipient> four = People("q", 4);
+    EXPECT_EQ(ListOf(start + S("_送信失敗")), std::vector<Recipient>{four[0]});
+    EXPECT_EQ(ListOf(start + S("_未送信")), std::vector<Recipient>(four.begin() + 2, four.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachResultFile, UnwrittenResultTest,
+    testing::Values(UnwrittenCase{"LogOfTheFirstAccount",
+                                  [](const std::string &start) { return SendLogPath("A", start); },
+                                  true, true},
+                    UnwrittenCase{"LogOfTheSecondAccount",
+                                  [](const std::string &start) { return SendLogPath("B", start); },
+                                  true, true},
+                    UnwrittenCase{"FailureList",
+                                  [](const std::string &start) {
+                                      return DestinationListPath(start + S("_送信失敗"));
+                                  },
+                                  false, true},
+                    UnwrittenCase{"UnsentList",
+                                  [](const std::string &start) {
+                                      return DestinationListPath(start + S("_未送信"));
+                                  },
+                                  true, false}),
+    [](const testing::TestParamInfo<UnwrittenCase> &info) { return std::string(info.param.what); });
 
 } // namespace

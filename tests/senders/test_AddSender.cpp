@@ -245,6 +245,7 @@ TEST_F(AddSenderTest, OkRefusesIncompletePopFieldsOnlyWhenPopIsTicked)
         // Unticked, the same empty fields are no obstacle.
         Type(Edit(u"EditPOPPass"_s), QString());
         Click(Box(u"CheckBoxUsePOP"_s));
+        Type(Edit(u"EditConfName"_s), u"main"_s);
         dialogs.Clear();
         Click(Button(u"ButtonOK"_s));
     });
@@ -253,27 +254,65 @@ TEST_F(AddSenderTest, OkRefusesIncompletePopFieldsOnlyWhenPopIsTicked)
     EXPECT_TRUE(dialogs.Texts().isEmpty());
 }
 
-TEST_F(AddSenderTest, OkWithCompletePopFieldsAndWithEverythingEmptyCloses)
+TEST_F(AddSenderTest, OkWithCompletePopFieldsClosesAndWithEverythingEmptyAsksForAName)
 {
     int result = Exec([&] {
+        Type(Edit(u"EditConfName"_s), u"main"_s);
         Click(Box(u"CheckBoxUsePOP"_s));
         for (const char *name : {"EditPOPAddress", "EditPOPAccount", "EditPOPPass"})
             Type(Edit(QString::fromLatin1(name)), u"v"_s);
         Click(Button(u"ButtonOK"_s));
     });
     EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_TRUE(dialogs.Texts().isEmpty());
 
+    // Every field empty: an account without a name could not be listed.
     form.ResetEditor();
+    bool stayedOpen = false;
     result = Exec([&] {
         for (const QString &name : AllEdits)
             Type(Edit(name), QString());
         Click(Button(u"ButtonOK"_s));
+        stayedOpen = form.isVisible();
+        Click(Button(u"ButtonCancel"_s));
+    });
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(dialogs.Texts(), QStringList{u"この設定の名前を入力してください"_s});
+}
+
+// The ports that can be used: a number from 1 to 65535, leading zeros
+// allowed; the POP port only counts while POP before SMTP is ticked, since
+// otherwise it is neither stored nor used.
+TEST_F(AddSenderTest, OkAcceptsPortsFromOneTo65535AndLooksAtThePopPortOnlyWhenTicked)
+{
+    for (const QString &port : {u"1"_s, u"65535"_s, u"00025"_s}) {
+        SCOPED_TRACE(port.toStdString());
+        form.ResetEditor();
+        const int result = Exec([&] {
+            Type(Edit(u"EditConfName"_s), u"main"_s);
+            Type(Edit(u"EditSMTPPort"_s), port);
+            Click(Box(u"CheckBoxUsePOP"_s));
+            for (const char *name : {"EditPOPAddress", "EditPOPAccount", "EditPOPPass"})
+                Type(Edit(QString::fromLatin1(name)), u"v"_s);
+            Type(Edit(u"EditPOPPort"_s), port);
+            Click(Button(u"ButtonOK"_s));
+        });
+        EXPECT_EQ(result, QDialog::Accepted);
+        EXPECT_EQ(form.Account().SMTPPort, port.toStdString());
+        EXPECT_EQ(form.Account().POPPort, port.toStdString());
+    }
+    form.ResetEditor();
+    const int result = Exec([&] {
+        Type(Edit(u"EditConfName"_s), u"main"_s);
+        Click(Box(u"CheckBoxUsePOP"_s));
+        Type(Edit(u"EditPOPPort"_s), u"ab99999"_s);
+        Click(Box(u"CheckBoxUsePOP"_s));
+        Click(Button(u"ButtonOK"_s));
     });
     EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_FALSE(form.Account().UsePOP);
     EXPECT_TRUE(dialogs.Texts().isEmpty());
-    SenderAccount empty;
-    empty.SMTPPort = ""; // the disabled POP port cannot be typed into and keeps "110"
-    EXPECT_EQ(form.Account(), empty);
 }
 
 TEST_F(AddSenderTest, OkRefusesSlashAndCommaInTheName)

@@ -317,15 +317,21 @@ TEST_F(SenderAccountTest, DeleteRemovesTheFileOnly)
     EXPECT_FALSE(DeleteSenderAccount("Gone"));
 }
 
-TEST(SenderAccountName, SlashAndCommaAreRefused)
+TEST(SenderAccountName, SlashCommaEmptyAndDotsAreRefused)
 {
     EXPECT_FALSE(IsUsableSenderAccountName("/"));
     EXPECT_FALSE(IsUsableSenderAccountName("a/b"));
     EXPECT_FALSE(IsUsableSenderAccountName("a,b"));
     EXPECT_FALSE(IsUsableSenderAccountName(S("営業,部")));
     EXPECT_FALSE(IsUsableSenderAccountName(S("ソ/")));
-    EXPECT_TRUE(IsUsableSenderAccountName(""));
-    EXPECT_TRUE(IsUsableSenderAccountName(".."));
+    // Logs/"" and Logs/".." would be the Logs folder or the data folder, and
+    // Senders/".vsl" a file no list shows.
+    EXPECT_FALSE(IsUsableSenderAccountName(""));
+    EXPECT_FALSE(IsUsableSenderAccountName("."));
+    EXPECT_FALSE(IsUsableSenderAccountName(".."));
+    EXPECT_TRUE(IsUsableSenderAccountName("..."));
+    EXPECT_TRUE(IsUsableSenderAccountName(".a"));
+    EXPECT_TRUE(IsUsableSenderAccountName(" "));
     EXPECT_TRUE(IsUsableSenderAccountName("a b;c\\d"));
     EXPECT_TRUE(IsUsableSenderAccountName(S("ソ表能")));     // trail byte 0x5C
     EXPECT_TRUE(IsUsableSenderAccountName(S("Ａ／Ｂ，Ｃ"))); // full-width forms

@@ -281,20 +281,22 @@ TEST_F(SenderConfigTest, AddResetsTheEditorAndWritesTheAccount)
     EXPECT_TRUE(dialogs.Texts().isEmpty());
 }
 
-TEST_F(SenderConfigTest, AddWithEveryFieldEmptyStoresAFileNamedOnlyVsl)
+TEST_F(SenderConfigTest, AddWithOnlyANameAndAPortStoresTheShortestFile)
 {
     Open();
     WithEditor(u"PNGBtnAddSender"_s, [&] {
         for (QLineEdit *edit : editor.findChildren<QLineEdit *>())
             if (!edit->isHidden() && edit->isEnabled())
                 Type(edit, QString());
+        Type(EditorEdit(u"EditConfName"_s), u"n"_s);
+        Type(EditorEdit(u"EditSMTPPort"_s), u"25"_s);
         EditorOK();
     });
-    EXPECT_EQ(ReadBytes(Senders() / ".vsl"),
-              FileBytes({"", "", "", "0", "", "", "", "0", "0"}, Key()));
-    EXPECT_EQ(Rows(), QStringList{QString()});
-    SelectRow(QString());
-    EXPECT_EQ(Detail(u"EditSMTPPort"_s), QString());
+    EXPECT_EQ(ReadBytes(Senders() / "n.vsl"),
+              FileBytes({"n", "", "25", "0", "", "", "", "0", "0"}, Key()));
+    EXPECT_EQ(Rows(), QStringList{u"n"_s});
+    SelectRow(u"n"_s);
+    EXPECT_EQ(Detail(u"EditSMTPPort"_s), u"25"_s);
     EXPECT_EQ(Label(u"LabelUsePOP"_s)->text(), NoPOP);
     EXPECT_TRUE(dialogs.Texts().isEmpty());
 }
@@ -326,21 +328,79 @@ TEST_F(SenderConfigTest, AddRefusesAnExistingNameAndCancelReloads)
     EXPECT_EQ(dialogs.Texts().size(), 1);
 }
 
-TEST_F(SenderConfigTest, AddRefusesSlashOrCommaAndWritesNothing)
+// A name that cannot be a file name or be seen in a list, or a port that is
+// no port (every mail of such an account could only fail), is refused by the
+// editor with its message, the field in question gets the focus, and nothing
+// is written.
+TEST_F(SenderConfigTest, AddRefusesUnusableNamesAndPortsAndWritesNothing)
 {
+    struct Case
+    {
+        QString name;
+        QString smtpPort;
+        QString popPort; // POP before SMTP ticked when not empty
+        QString message;
+        const char *focus;
+    };
+    const QString noName = u"この設定の名前を入力してください"_s;
+    const QString dots = u"この設定の名前に「.」と「..」は使用できません"_s;
+    const QString slash = u"この設定の名前に「/」と「,」は使用できません"_s;
+    const QString smtp = u"SMTP接続に使うポート番号には、1から65535までの数字を入力してください"_s;
+    const QString pop = u"POP接続に使うポート番号には、1から65535までの数字を入力してください"_s;
+    const std::vector<Case> cases = {
+        {u""_s, u"25"_s, {}, noName, "EditConfName"},
+        {u"."_s, u"25"_s, {}, dots, "EditConfName"},
+        {u".."_s, u"25"_s, {}, dots, "EditConfName"},
+        {u"a/b"_s, u"25"_s, {}, slash, "EditConfName"},
+        {u"/"_s, u"25"_s, {}, slash, "EditConfName"},
+        {u"本社,支店"_s, u"25"_s, {}, slash, "EditConfName"},
+        // The name is looked at first.
+        {u".."_s, u"x"_s, {}, dots, "EditConfName"},
+        {u"main"_s, u""_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u"0"_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u"65536"_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u"99999"_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u"ab99999"_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u" 25"_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u"-25"_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u"２５"_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u"99999999999"_s, {}, smtp, "EditSMTPPort"},
+        {u"main"_s, u"25"_s, u"0"_s, pop, "EditPOPPort"},
+        {u"main"_s, u"25"_s, u"x110"_s, pop, "EditPOPPort"},
+        {u"main"_s, u"25"_s, u"70000"_s, pop, "EditPOPPort"},
+    };
     Open();
+    QStringList shown;
+    QStringList focused;
     bool stayedOpen = true;
     WithEditor(u"PNGBtnAddSender"_s, [&] {
-        for (const QString &name : {u"a/b"_s, u"本社,支店"_s}) {
-            Type(EditorEdit(u"EditConfName"_s), name);
+        for (const Case &c : cases) {
+            Type(EditorEdit(u"EditConfName"_s), c.name);
+            Type(EditorEdit(u"EditSMTPPort"_s), c.smtpPort);
+            if (EditorBox(u"CheckBoxUsePOP"_s)->isChecked() != !c.popPort.isEmpty())
+                Click(EditorBox(u"CheckBoxUsePOP"_s));
+            if (!c.popPort.isEmpty()) {
+                for (const char *name : {"EditPOPAddress", "EditPOPAccount", "EditPOPPass"})
+                    Type(EditorEdit(QString::fromLatin1(name)), u"v"_s);
+                Type(EditorEdit(u"EditPOPPort"_s), c.popPort);
+            }
+            dialogs.Clear();
             EditorOK();
+            shown << dialogs.Texts().join(u"|"_s);
+            focused << (editor.focusWidget() ? editor.focusWidget()->objectName() : QString());
             stayedOpen = stayedOpen && editor.isVisible();
         }
         EditorCancel();
     });
     EXPECT_TRUE(stayedOpen);
-    EXPECT_EQ(dialogs.Texts(), QStringList(2, u"この設定の名前に「/」と「,」は使用できません"_s));
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name.toStdString() + " " + cases[i].smtpPort.toStdString() + " " +
+                     cases[i].popPort.toStdString());
+        EXPECT_EQ(shown[static_cast<int>(i)], cases[i].message);
+        EXPECT_EQ(focused[static_cast<int>(i)], QString::fromLatin1(cases[i].focus));
+    }
     EXPECT_TRUE(fs::is_empty(Senders()));
+    EXPECT_TRUE(fs::is_empty(Logs()));
     EXPECT_TRUE(Rows().isEmpty());
 }
 

@@ -55,6 +55,34 @@ void Click(QWidget *w, const char *name)
     QTest::mouseClick(button, Qt::LeftButton, {}, at);
 }
 
+// What password fields still hold once their dialog has closed: each text
+// after taking back the field's last edit (in clear mode, the only one in
+// which a field can undo).
+QStringList LeftOver(QWidget *w, std::initializer_list<const char *> names)
+{
+    QStringList texts;
+    for (const char *name : names) {
+        auto *edit = Child<QLineEdit>(w, name);
+        const QLineEdit::EchoMode mode = edit->echoMode();
+        edit->setEchoMode(QLineEdit::Normal);
+        edit->undo();
+        texts << edit->text();
+        edit->setEchoMode(mode);
+    }
+    return texts;
+}
+
+// Every password field of the three dialogs hides what is typed.
+void ExpectHidden(QWidget *w, std::initializer_list<const char *> names)
+{
+    for (const char *name : names) {
+        auto *edit = Child<QLineEdit>(w, name);
+        EXPECT_EQ(edit->echoMode(), QLineEdit::Password) << name;
+        EXPECT_TRUE(edit->inputMethodHints() & Qt::ImhHiddenText) << name;
+        EXPECT_EQ(edit->maxLength(), 20) << name;
+    }
+}
+
 using PasswordRule = VostrelTest;
 
 TEST_F(PasswordRule, OnlyAsciiLettersAndDigitsPass)
@@ -108,6 +136,8 @@ TEST_F(LogInTest, EmptyThenWrongCaseThenRightPassword)
     EXPECT_EQ(LogIn(form), std::optional<std::string>("Secret9"));
     EXPECT_EQ(dialogs.Texts(), QStringList({QStringLiteral("パスワードが未入力です"),
                                             QStringLiteral("パスワードが違います")}));
+    // The dialog keeps no password once it has closed.
+    EXPECT_EQ(LeftOver(&form, {"EditPass"}), QStringList{QString()});
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Vostrel"));
 }
 
@@ -187,21 +217,37 @@ TEST_F(CreatePassTest, NoPasswordStillChecksLeftOverTextThenStoresTheFixedKey)
     EXPECT_TRUE(ConfigHoldsKey(std::string(DefaultKey)));
 }
 
-TEST_F(CreatePassTest, CancelCreatesNothingAndFieldsKeepTheirText)
+TEST_F(CreatePassTest, CancelCreatesNothingAndLeavesNoPasswordInTheFields)
 {
     WhenModal(QStringLiteral("TFormCreatePass"), [&](QWidget *w) {
-        Type(w, "EditPassNew", QStringLiteral("kept"));
+        Type(w, "EditPassNew", QStringLiteral("gone1"));
+        Type(w, "EditPassNew_Re", QStringLiteral("gone1"));
         Click(w, "BtnClose");
     });
     EXPECT_EQ(CreateFirstPassword(form), std::nullopt);
     EXPECT_FALSE(fs::exists(ConfigPath()));
-    QString seen;
+    EXPECT_EQ(LeftOver(&form, {"EditPassNew", "EditPassNew_Re"}), QStringList(2, QString()));
+    QString seen = QStringLiteral("?");
     WhenModal(QStringLiteral("TFormCreatePass"), [&](QWidget *w) {
         seen = Child<QLineEdit>(w, "EditPassNew")->text();
         Click(w, "BtnClose");
     });
     EXPECT_EQ(CreateFirstPassword(form), std::nullopt);
-    EXPECT_EQ(seen, QStringLiteral("kept"));
+    EXPECT_EQ(seen, QString());
+}
+
+TEST_F(CreatePassTest, NewPasswordFieldsHideWhatIsTypedAndAreEmptiedByOk)
+{
+    ExpectHidden(&form, {"EditPassNew", "EditPassNew_Re"});
+    dialogs.Answer(true);
+    WhenModal(QStringLiteral("TFormCreatePass"), [&](QWidget *w) {
+        Type(w, "EditPassNew", QStringLiteral("Abc123"));
+        Type(w, "EditPassNew_Re", QStringLiteral("Abc123"));
+        Click(w, "BtnConfig");
+    });
+    EXPECT_EQ(CreateFirstPassword(form), std::optional<std::string>("Abc123"));
+    EXPECT_EQ(LeftOver(&form, {"EditPassNew", "EditPassNew_Re"}), QStringList(2, QString()));
+    EXPECT_TRUE(ConfigHoldsKey("Abc123"));
 }
 
 class ChangePasswordTest : public VostrelTest
@@ -261,6 +307,37 @@ TEST_F(ChangePasswordTest, WrongCurrentPasswordThenChecksThenChangeRewritesEvery
     EXPECT_TRUE(main.isEnabled());
     EXPECT_FALSE(progress.isVisible());
     EXPECT_EQ(progress.lblProgress->text(), QStringLiteral("新しいパスワードで暗号化しています。"));
+}
+
+TEST_F(ChangePasswordTest, PasswordFieldsHideWhatIsTypedAndAreEmptiedWhenTheDialogCloses)
+{
+    const std::initializer_list<const char *> fields = {"EditPassNow", "EditPassNew",
+                                                        "EditPassNew_Re"};
+    ExpectHidden(&form, fields);
+    MakeRecords("Old1", 1, 1, 1, 1);
+    SetCurrentKey("Old1");
+    // Closed without a change.
+    WhenModal(QStringLiteral("TFormConfig"), [&](QWidget *w) {
+        Type(w, "EditPassNow", QStringLiteral("Old1"));
+        Type(w, "EditPassNew", QStringLiteral("New2"));
+        Type(w, "EditPassNew_Re", QStringLiteral("New2"));
+        Click(w, "BtnClose");
+    });
+    ChangePassword(form, progress, &main);
+    EXPECT_EQ(LeftOver(&form, fields), QStringList(3, QString()));
+    EXPECT_EQ(CurrentKey(), "Old1");
+    // Closed by the change.
+    dialogs.Answer(true);
+    WhenModal(QStringLiteral("TFormConfig"), [&](QWidget *w) {
+        Type(w, "EditPassNow", QStringLiteral("Old1"));
+        Type(w, "EditPassNew", QStringLiteral("New2"));
+        Type(w, "EditPassNew_Re", QStringLiteral("New2"));
+        Click(w, "BtnConfig");
+    });
+    ChangePassword(form, progress, &main);
+    EXPECT_EQ(LeftOver(&form, fields), QStringList(3, QString()));
+    EXPECT_EQ(CurrentKey(), "New2");
+    EXPECT_TRUE(ConfigHoldsKey("New2"));
 }
 
 TEST_F(ChangePasswordTest, ToNoPasswordDisablesTheCurrentFieldNextTime)
