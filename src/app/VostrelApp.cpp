@@ -173,6 +173,16 @@ public:
         AppendDialogLog(QStringLiteral("question\t") + caption + QLatin1Char('\t') + text);
         return false;
     }
+    void Warning(QWidget *, const QString &text, const QString &caption) override
+    {
+        AppendDialogLog(QStringLiteral("warning\t") + caption + QLatin1Char('\t') + text);
+    }
+    int Choose(QWidget *, const QString &text, const QStringList &buttons,
+               const QString &caption) override
+    {
+        AppendDialogLog(QStringLiteral("choice\t") + caption + QLatin1Char('\t') + text);
+        return static_cast<int>(buttons.size()) - 1;
+    }
 };
 
 DialogLog dialogLog;

@@ -393,6 +393,7 @@ void TFormMailMake::OpenCompose()
 void TFormMailMake::StartNewMail()
 {
     DiscardDraftFiles();
+    lastRun_ = {};
     RBIndividual->setChecked(true);
     CBCcOneSend->setChecked(true);
     CBBccOneSend->setChecked(true);
@@ -815,6 +816,7 @@ void TFormMailMake::PNGBtnMailSendClick()
     ComposeSendLink link;
     link.window = this;
     link.clearBccFirstOnly = [this] { CBBccOneSend->setChecked(false); };
+    link.previous = &lastRun_;
     // The draft stays as it is while the run works on its snapshot.
     sending_ = true;
     PanelMain->setEnabled(false);

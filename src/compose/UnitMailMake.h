@@ -9,6 +9,7 @@
 #include "compose/TextFile.h"
 #include "destinations/UnitAddMailList.h"
 #include "send/SendEngine.h"
+#include "send/StartSend.h"
 
 #include <QDialog>
 #include <functional>
@@ -137,6 +138,7 @@ private:
     bool changingPageBack_ = false;
     bool loadingHtml_ = false;
     bool sending_ = false; // a send run is in progress
+    PreviousRun lastRun_;  // the draft's last stopped or failed run
     TextEncoding htmlEncoding_ = TextEncoding::Utf16LE;
 
     std::string senders_, to_, cc_, bcc_, attachments_; // Shift_JIS, comma-joined

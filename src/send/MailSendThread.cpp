@@ -28,6 +28,7 @@ void MailSendThread::run()
     sink.onSender = [this](const std::string &accountName) {
         Q_EMIT SenderChanged(SjisToQString(accountName));
     };
+    sink.onFailed = [this](long long failed) { Q_EMIT FailedCountChanged(failed); };
     try {
         result_ = RunSend(job_, sink, stop_, options_);
     } catch (...) {

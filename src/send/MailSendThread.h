@@ -33,6 +33,8 @@ Q_SIGNALS:
     void PositionChanged(qint64 position, qint64 total);
     // Before each mail: the account that sends it.
     void SenderChanged(const QString &accountName);
+    // After each mail that failed: how many have failed so far.
+    void FailedCountChanged(qint64 failed);
     // After the outcome is set.
     void RunEnded();
 

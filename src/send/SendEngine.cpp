@@ -352,6 +352,8 @@ private:
     void Fail(long long position, std::string reason)
     {
         reason = CutReason(std::move(reason));
+        if (position > 0)
+            ++result_.failedCount;
         if (result_.failures.empty())
             result_.firstFailure = reason;
         result_.failures.push_back(SendFailure{position, std::move(reason)});
@@ -478,6 +480,7 @@ private:
                 // The copies' addresses only matter for the logs, which keep
                 // those of the first and the last mail.
                 const MailAddresses addresses = AddressesOf(n, n == 1 || n == last);
+                NoteAddressLogs(addresses);
                 if (!mail.sent)
                     failed_.Collect(addresses.main);
             }
@@ -525,9 +528,6 @@ private:
             }
         }
 
-        // The address logs as they were before this mail, for a mail that the
-        // stop ends in the middle.
-        std::string logsBefore[] = {toAddrLog_, ccAddrLog_, bccAddrLog_};
         MailAddresses addresses = AddressesOf(n, true);
         if (reason.empty())
             reason = addresses.reason;
@@ -535,26 +535,28 @@ private:
             reason = BuildAndDeliver(*account, k,
                                      MainIsTo() ? addresses.main : std::vector<std::string>{},
                                      addresses.cc, MainIsTo() ? addresses.bcc : addresses.main);
-        if (stoppedInMail_) {
-            toAddrLog_ = std::move(logsBefore[0]);
-            ccAddrLog_ = std::move(logsBefore[1]);
-            bccAddrLog_ = std::move(logsBefore[2]);
+        // A mail that the stop ended in the middle leaves the logs as they were.
+        if (stoppedInMail_)
             return {};
-        }
+        NoteAddressLogs(addresses);
         if (reason.empty()) {
             ++result_.sentCount;
+            for (std::string &address : addresses.main)
+                result_.reachedAddresses.push_back(std::move(address));
             return {};
         }
         reason = CutReason(std::move(reason));
         Fail(n, reason);
         failed_.Collect(addresses.main);
+        if (progress_->onFailed)
+            progress_->onFailed(result_.failedCount);
         return reason;
     }
 
-    // The addresses of mail n, and the address logs after it. A list that
-    // cannot be read fails the mail; the recipients read before the failure
-    // still count as its main recipients. Without readCopies the Cc lists
-    // (and the Bcc lists while To is the main field) are not read.
+    // The addresses of mail n. A list that cannot be read fails the mail; the
+    // recipients read before the failure still count as its main recipients.
+    // Without readCopies the Cc lists (and the Bcc lists while To is the main
+    // field) are not read.
     MailAddresses AddressesOf(long long n, bool readCopies)
     {
         const auto k = static_cast<std::size_t>(n - 1);
@@ -572,16 +574,8 @@ private:
                 noteListError(e);
             }
         }
-        if (MainIsTo()) {
-            if (job_.sendIndividually)
-                AppendAddress(toAddrLog_, a.main.front());
-            else
-                toAddrLog_ = JoinAddresses(a.main, ", ");
-        } else {
-            toAddrLog_.clear();
-        }
         auto readRole = [&](const std::vector<std::string> &lists, bool firstOnly,
-                            std::vector<std::string> &out, std::string &log) {
+                            std::vector<std::string> &out) {
             if (!readCopies || lists.empty() || (firstOnly && k != 0))
                 return;
             for (const std::string &list : lists) {
@@ -591,18 +585,29 @@ private:
                     noteListError(e);
                 }
             }
-            if (!out.empty())
-                log = JoinAddresses(out, ", ");
         };
-        readRole(job_.ccLists, job_.ccFirstOnly, a.cc, ccAddrLog_);
-        if (MainIsTo()) {
-            readRole(job_.bccLists, job_.bccFirstOnly, a.bcc, bccAddrLog_);
-        } else if (job_.sendIndividually) {
-            AppendAddress(bccAddrLog_, a.main.front());
-        } else {
-            bccAddrLog_ = JoinAddresses(a.main, ", ");
-        }
+        readRole(job_.ccLists, job_.ccFirstOnly, a.cc);
+        if (MainIsTo())
+            readRole(job_.bccLists, job_.bccFirstOnly, a.bcc);
         return a;
+    }
+
+    // The address logs after a mail with these addresses: the main field's
+    // addresses added (individual sending) or taken as they are (per list),
+    // the copies' when the mail had any.
+    void NoteAddressLogs(const MailAddresses &a)
+    {
+        std::string &mainLog = MainIsTo() ? toAddrLog_ : bccAddrLog_;
+        if (job_.sendIndividually)
+            AppendAddress(mainLog, a.main.front());
+        else
+            mainLog = JoinAddresses(a.main, ", ");
+        if (!MainIsTo())
+            toAddrLog_.clear();
+        if (!a.cc.empty())
+            ccAddrLog_ = JoinAddresses(a.cc, ", ");
+        if (MainIsTo() && !a.bcc.empty())
+            bccAddrLog_ = JoinAddresses(a.bcc, ", ");
     }
     // Builds mail k and hands it over; the reason of a failure, else empty.
     std::string BuildAndDeliver(const SenderAccount &account, std::size_t k,

@@ -28,6 +28,8 @@ struct SendProgressSink
 {
     std::function<void(long long position, long long total)> onPosition;
     std::function<void(const std::string &accountName)> onSender; // Shift_JIS
+    // After each mail that failed: how many have failed so far.
+    std::function<void(long long failed)> onFailed;
 };
 
 struct RunSendOptions
@@ -67,6 +69,11 @@ struct RunSendResult
     bool stopped = false;
     // Mails whose outcome is known (sent or failed): 1 .. attempted.
     long long attempted = 0;
+    // Mails that failed (the failures with a position).
+    long long failedCount = 0;
+    // The main field's addresses of every mail that went out, in order
+    // (Shift_JIS): who was reached.
+    std::vector<std::string> reachedAddresses;
     // The recipients of the mails the run did not get to (after a stop, an
     // error that ended the run, or the end of the program in the middle of
     // it) stored as a list named startTime + "_未送信" (Shift_JIS), and how

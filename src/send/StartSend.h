@@ -6,6 +6,9 @@
 #include "send/SendJob.h"
 
 #include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 class QWidget;
 
@@ -13,12 +16,29 @@ namespace vostrel {
 
 class TFormSendProgress;
 
+// What the last run of a draft that was stopped or failed left behind: who
+// was reached, and the lists that hold everyone else. The compose window
+// keeps it with the draft; the next send of the draft asks before it mails
+// someone of them again.
+struct PreviousRun
+{
+    bool any = false;
+    std::unordered_set<std::string> reached; // main-field addresses (Shift_JIS)
+    // The lists to send to for "only the rest": the stored _送信失敗 and
+    // _未送信 lists (individual sending), or the lists whose mail did not go
+    // (per-list sending). Empty when they could not be stored.
+    std::vector<std::string> restLists;
+};
+
 // What the compose window lends the send button.
 struct ComposeSendLink
 {
     QWidget *window = nullptr; // the parent of every box
     // Unchecks CBBccOneSend (the user confirmed a send with Bcc lists only).
     std::function<void()> clearBccFirstOnly;
+    // The draft's last stopped or failed run; read before and written after
+    // the run (cleared after a complete one). May be null.
+    PreviousRun *previous = nullptr;
 };
 
 enum class StartSendResult

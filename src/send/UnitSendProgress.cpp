@@ -47,10 +47,15 @@ TFormSendProgress::TFormSendProgress(QWidget *parent)
     LabelCancelMsg = new QLabel(u"キャンセルしています..."_s, this);
     LabelCancelMsg->setObjectName(u"LabelCancelMsg"_s);
     LabelCancelMsg->setStyleSheet(u"color: red;"_s);
+    lblFailedCount = new QLabel(this);
+    lblFailedCount->setObjectName(u"lblFailedCount"_s);
+    lblFailedCount->setAlignment(Qt::AlignCenter);
+    lblFailedCount->setStyleSheet(u"color: red;"_s);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(lblSenderName);
     layout->addWidget(lblSendMsg);
+    layout->addWidget(lblFailedCount);
     layout->addWidget(ProgressBar);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(LabelCancelMsg);
@@ -79,6 +84,14 @@ void TFormSendProgress::FormShow()
     ProgressBar->setValue(0);
     BtnSendStop->setEnabled(true);
     LabelCancelMsg->hide();
+    lblFailedCount->clear();
+    lblFailedCount->hide();
+}
+
+void TFormSendProgress::ShowFailed(qint64 failed)
+{
+    lblFailedCount->setText(u"失敗 %1 件"_s.arg(failed));
+    lblFailedCount->show();
 }
 
 void TFormSendProgress::ShowPosition(qint64 position, qint64 total)

@@ -29,6 +29,8 @@ public:
     // Progress of the run, called before each mail.
     void ShowPosition(qint64 position, qint64 total);
     void ShowSender(const QString &accountName);
+    // After a mail failed: how many have failed so far.
+    void ShowFailed(qint64 failed);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -44,6 +46,7 @@ private:
     QProgressBar *ProgressBar;
     QPushButton *BtnSendStop;
     QLabel *LabelCancelMsg;
+    QLabel *lblFailedCount;
 
     std::atomic<bool> stop_{false};
     bool running_ = false;

@@ -137,7 +137,7 @@ TEST_F(ComposeSendTest, AMailComposedInTheWindowReachesEveryRecipientPersonalise
 
     dialogs.Answer(true);
     Click(u"PNGBtnMailSend"_s);
-    EXPECT_EQ(dialogs.Texts(), (QStringList{kConfirm, kDone}));
+    EXPECT_EQ(dialogs.Heads(), (QStringList{kConfirm, kDone}));
     // A complete run closes the window without the close question.
     EXPECT_FALSE(form->isVisible());
     EXPECT_FALSE(closeQuestion->KeepDraft());
@@ -222,10 +222,12 @@ TEST_F(ComposeSendTest, AFailedBccRunLeavesTheWindowOpenWithItsDraft)
     ASSERT_EQ(dialogs.shown.size(), 3u);
     EXPECT_EQ(dialogs.shown[0].text, u"BCCメールを送信します。よろしいですか？\r\n"
                                      u"※BCCの「１通目のみ送信」を解除して送信します"_s);
-    EXPECT_EQ(dialogs.shown[1].text, kConfirm);
+    EXPECT_EQ(dialogs.Heads()[1], kConfirm);
     EXPECT_TRUE(dialogs.shown[2].text.startsWith(
-        u"メール送信に失敗したため、中断しました。送信元の接続設定を再度ご確認ください\r\n\r\n"
-        u"※失敗した宛先を送信リストに追加しました"_s));
+        u"メール送信に失敗したため、中断しました。送信元の接続設定を再度ご確認ください\r\n"
+        u"送信 0 件・失敗 2 件・総件数 2 件\r\n\r\n"
+        u"※失敗した宛先を送信リストに追加しました\r\n送信リスト「"_s))
+        << dialogs.shown[2].text.toStdString();
 
     EXPECT_TRUE(form->isVisible());
     EXPECT_TRUE(Child<QWidget>(form.get(), u"PanelMain"_s)->isEnabled());

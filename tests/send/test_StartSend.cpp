@@ -33,6 +33,18 @@ namespace fs = std::filesystem;
 const QString kFailed =
     u"メール送信に失敗したため、中断しました。送信元の接続設定を再度ご確認ください"_s;
 
+// The name of the one list whose name ends in suffix (Shift_JIS).
+std::string ListNameEndingIn(const std::string &suffix)
+{
+    std::string found;
+    for (const std::string &name : ListVslNames(ReceiversFolder()))
+        if (name.ends_with(suffix)) {
+            EXPECT_TRUE(found.empty()) << "two lists end alike";
+            found = name;
+        }
+    return found;
+}
+
 // Runs f on the user-interface thread and waits for it; called from the run's
 // thread, while the send button waits for the run.
 void OnUiThread(const std::function<void()> &f)
@@ -134,7 +146,7 @@ TEST_F(StartSendTest, IncompleteJobsAreRefusedWithTheirMessage)
         c.change(job);
         EXPECT_EQ(Send(job), StartSendResult::NotStarted);
         ASSERT_EQ(dialogs.shown.size(), 1u);
-        EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Message);
+        EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Warning);
         EXPECT_EQ(dialogs.shown[0].caption, u"Vostrel"_s);
         EXPECT_EQ(dialogs.shown[0].text, c.message);
     }
@@ -153,7 +165,7 @@ TEST_F(StartSendTest, TheSubjectDecidesTheQuestionAndNoEndsIt)
         dialogs.Answer(false);
         EXPECT_EQ(Send(job), StartSendResult::NotStarted);
         EXPECT_EQ(
-            dialogs.Texts(),
+            dialogs.Heads(),
             QStringList{withSubject
                             ? u"メールを送信します。よろしいですか？"_s
                             : u"件名が未入力です。このままメールを送信してよろしいですか？"_s});
@@ -180,7 +192,7 @@ TEST_F(StartSendTest, ABccOnlyJobAsksFirstAndClearsFirstOnly)
     dialogs.Answer(true);
     dialogs.Answer(false);
     EXPECT_EQ(Send(job), StartSendResult::NotStarted);
-    EXPECT_EQ(dialogs.Texts(),
+    EXPECT_EQ(dialogs.Heads(),
               (QStringList{bccQuestion, u"メールを送信します。よろしいですか？"_s}));
     EXPECT_FALSE(standIn.CBBccOneSend->isChecked());
 
@@ -230,7 +242,7 @@ TEST_F(StartSendTest, TheProgressWindowFollowsTheRun)
     EXPECT_TRUE(checked);
     EXPECT_FALSE(progress.isVisible());
     EXPECT_EQ(recorder.Accounts(), (std::vector<std::string>{"A", "B", "A"}));
-    EXPECT_EQ(dialogs.Texts(), (QStringList{u"メールを送信します。よろしいですか？"_s,
+    EXPECT_EQ(dialogs.Heads(), (QStringList{u"メールを送信します。よろしいですか？"_s,
                                             u"メール送信が完了しました"_s}));
 }
 
@@ -266,7 +278,8 @@ TEST_F(StartSendTest, TheStopButtonEndsTheRunAfterTheMailInProgress)
     const std::vector<Recipient> ten = People("q", 10);
     EXPECT_EQ(ListOf(unsent), std::vector<Recipient>(ten.begin() + 3, ten.end()));
     EXPECT_EQ(dialogs.Texts().back(),
-              u"メール送信を中断しました\r\n\r\n※未送信の宛先を送信リスト「"_s +
+              u"メール送信を中断しました\r\n送信 3 件・失敗 0 件・総件数 10 件\r\n\r\n"
+              u"※未送信の宛先を送信リスト「"_s +
                   SjisToQString(unsent) + u"」に追加しました"_s);
     EXPECT_FALSE(fs::exists(SendJournalPath()));
 
@@ -322,7 +335,7 @@ TEST_F(StartSendTest, ASecondSendDuringARunIsNotStarted)
     EXPECT_EQ(Send(Job({"three"})), StartSendResult::Completed);
     EXPECT_EQ(second, StartSendResult::NotStarted);
     EXPECT_EQ(recorder.Mails().size(), 3u);
-    EXPECT_EQ(dialogs.Texts(), (QStringList{u"メールを送信します。よろしいですか？"_s,
+    EXPECT_EQ(dialogs.Heads(), (QStringList{u"メールを送信します。よろしいですか？"_s,
                                             u"メール送信が完了しました"_s}));
 }
 
@@ -348,8 +361,12 @@ TEST_F(StartSendTest, FailedMailsEndWithTheMessageAndTheFirstReason)
     };
     dialogs.Answer(true);
     EXPECT_EQ(Send(Job({"three"})), StartSendResult::Failed);
+    EXPECT_EQ(dialogs.shown.back().kind, ShownBox::Warning);
     EXPECT_EQ(dialogs.Texts().back(),
-              kFailed + u"\r\n\r\n※失敗した宛先を送信リストに追加しました\r\n550 refused 2"_s);
+              kFailed +
+                  u"\r\n送信 1 件・失敗 2 件・総件数 3 件\r\n\r\n"
+                  u"※失敗した宛先を送信リストに追加しました\r\n送信リスト「"_s +
+                  SjisToQString(ListNameEndingIn(S("_送信失敗"))) + u"」\r\n550 refused 2"_s);
     EXPECT_FALSE(progress.isVisible());
 }
 
@@ -378,15 +395,15 @@ TEST_F(StartSendTest, AFailureOutweighsAStop)
     EXPECT_EQ(recorder.Mails().size(), 2u);
     // Mail 3 was never sent: its recipient is in a list of its own, which
     // the message names after the failure list.
-    std::string unsent;
-    for (const std::string &name : ListVslNames(ReceiversFolder()))
-        if (name.ends_with(S("_未送信")))
-            unsent = name;
+    const std::string unsent = ListNameEndingIn(S("_未送信"));
     const std::vector<Recipient> three = People("p", 3);
     EXPECT_EQ(ListOf(unsent), std::vector<Recipient>{three[2]});
     EXPECT_EQ(dialogs.Texts().back().toStdString(),
-              (kFailed + u"\r\n\r\n※失敗した宛先を送信リストに追加しました"_s +
-               u"\r\n※未送信の宛先を送信リスト「"_s + SjisToQString(unsent) +
+              (kFailed +
+               u"\r\n送信 1 件・失敗 1 件・総件数 3 件\r\n\r\n"
+               u"※失敗した宛先を送信リストに追加しました\r\n送信リスト「"_s +
+               SjisToQString(ListNameEndingIn(S("_送信失敗"))) +
+               u"」\r\n※未送信の宛先を送信リスト「"_s + SjisToQString(unsent) +
                u"」に追加しました\r\n421 busy"_s)
                   .toStdString());
 }
@@ -437,10 +454,10 @@ TEST_P(AttachedFileTest, AFileThatIsGoneOrUnreadableStopsTheStartNamingIt)
 
     EXPECT_EQ(Send(job), StartSendResult::NotStarted);
 
-    EXPECT_EQ(dialogs.Texts(),
+    EXPECT_EQ(dialogs.Heads(),
               (QStringList{u"メールを送信します。よろしいですか？"_s,
                            c.message + u"\r\n"_s + QString::fromStdString(bad.string()) + reason}));
-    EXPECT_EQ(dialogs.shown.back().kind, ShownBox::Message);
+    EXPECT_EQ(dialogs.shown.back().kind, ShownBox::Warning);
     EXPECT_TRUE(recorder.Mails().empty());
     EXPECT_FALSE(progress.isVisible());
     EXPECT_FALSE(SendJournalPending());
@@ -531,9 +548,10 @@ TEST_P(UnwrittenResultTest, TheJournalStaysTheMessageNamesTheFileAndTheNextStart
     EXPECT_EQ(refused, file.string());
     EXPECT_FALSE(fs::exists(file));
     const QString startText = SjisToQString(start);
-    QString expected = kFailed;
+    QString expected = kFailed + u"\r\n送信 1 件・失敗 1 件・総件数 4 件"_s;
     if (c.failureListStored)
-        expected += u"\r\n\r\n※失敗した宛先を送信リストに追加しました"_s;
+        expected += u"\r\n\r\n※失敗した宛先を送信リストに追加しました\r\n送信リスト「"_s +
+                    startText + u"_送信失敗」"_s;
     if (c.unsentListStored)
         expected += (c.failureListStored ? u"\r\n"_s : u"\r\n\r\n"_s) +
                     u"※未送信の宛先を送信リスト「"_s + startText + u"_未送信」に追加しました"_s;
@@ -583,5 +601,191 @@ INSTANTIATE_TEST_SUITE_P(
                                   },
                                   true, false}),
     [](const testing::TestParamInfo<UnwrittenCase> &info) { return std::string(info.param.what); });
+
+// The confirmation says what is about to happen under the question.
+TEST_F(StartSendTest, TheConfirmationNamesTheMailsRecipientsListsSendersAndFiles)
+{
+    AddList("cc", People("c", 2), {false, true, false});
+    AddList("bcc", People("b", 1), {false, false, true});
+    AddList("two", People("t", 2));
+    struct Case
+    {
+        const char *what;
+        std::function<void(SendJob &)> change;
+        QString summary;
+    };
+    const std::vector<Case> cases = {
+        {"individual with copies and files",
+         [](SendJob &j) {
+             j.senderNames = {"A", "B"};
+             j.ccLists = {"cc"};
+             j.ccFirstOnly = true;
+             j.bccLists = {"bcc", "missing"};
+             j.attachments = {"a.pdf", "b.txt"};
+             j.inlinePictures = {"p.png"};
+         },
+         u"送信するメール：3 通\r\n宛先：3 件 「three」\r\nCC：2 件 「cc」（１通目のみ）\r\n"
+         u"BCC：1 件 「bcc」「missing」\r\n送信元：「A」「B」\r\n添付ファイル：2 件・画像：1 件\r\n"
+         u"※読み込めない送信リストがあります"_s},
+        {"per list to Bcc",
+         [](SendJob &j) {
+             j.sendIndividually = false;
+             j.bccLists = {"three", "two"};
+             j.toLists.clear();
+         },
+         u"送信するメール：2 通\r\nBCC：5 件 「three」「two」\r\n送信元：「A」\r\n"
+         u"添付ファイル：0 件"_s},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        dialogs.Clear();
+        SendJob job = Job({"three"});
+        c.change(job);
+        if (job.toLists.empty())
+            dialogs.Answer(true); // the Bcc question
+        dialogs.Answer(false);
+        EXPECT_EQ(Send(job), StartSendResult::NotStarted);
+        EXPECT_EQ(dialogs.Texts().back(),
+                  u"メールを送信します。よろしいですか？\r\n\r\n"_s + c.summary);
+    }
+    EXPECT_TRUE(recorder.Mails().empty());
+}
+
+TEST_F(StartSendTest, TheProgressWindowCountsTheFailuresAsTheyHappen)
+{
+    AddList("four", People("q", 4));
+    std::vector<QString> seen;
+    recorder.answer = [&](int n, const DeliveredMail &) {
+        OnUiThread([&] {
+            auto *failed = Control<QLabel>(u"lblFailedCount"_s);
+            seen.push_back(failed->isVisible() ? failed->text() : QString());
+            EXPECT_EQ(failed->palette().color(QPalette::WindowText), QColor(Qt::red));
+        });
+        return n == 1 || n == 3 ? DeliveryResult{false, "550 no"} : DeliveryResult{true, {}};
+    };
+    dialogs.Answer(true);
+    EXPECT_EQ(Send(Job({"four"})), StartSendResult::Failed);
+    EXPECT_EQ(seen, (std::vector<QString>{{}, u"失敗 1 件"_s, u"失敗 1 件"_s, u"失敗 2 件"_s}));
+}
+
+// A draft whose last run stopped or failed: sending it again asks before it
+// mails anyone that run reached.
+class SendAgainTest : public StartSendTest
+{
+protected:
+    StartSendResult SendDraft(const SendJob &job)
+    {
+        ComposeSendLink link = standIn.Link();
+        link.previous = &previous;
+        return StartSend(job, progress, link, recorder.Options());
+    }
+
+    // The first run of job: mails 1 and 2 go, mail 3 fails, then the stop.
+    void StopAfterThree(const SendJob &job)
+    {
+        recorder.answer = [&](int n, const DeliveredMail &) {
+            if (n == 3)
+                OnUiThread([&] {
+                    QTest::mouseClick(Control<QPushButton>(u"BtnSendStop"_s), Qt::LeftButton);
+                });
+            return DeliveryResult{n != 3, "550 no"};
+        };
+        dialogs.Answer(true);
+        ASSERT_EQ(SendDraft(job), StartSendResult::Failed);
+        recorder.answer = {};
+        dialogs.Clear();
+    }
+
+    std::vector<std::vector<std::string>> MailedFrom(std::size_t first) const
+    {
+        std::vector<std::vector<std::string>> mailed;
+        const std::vector<DeliveredMail> mails = recorder.Mails();
+        for (std::size_t i = first; i < mails.size(); ++i)
+            mailed.push_back(mails[i].recipients);
+        return mailed;
+    }
+
+    PreviousRun previous;
+};
+
+TEST_F(SendAgainTest, OnlyTheRestEveryoneOrNothing)
+{
+    AddList("five", People("q", 5));
+    const SendJob job = Job({"five"});
+    StopAfterThree(job);
+    const QString failedList = SjisToQString(ListNameEndingIn(S("_送信失敗")));
+    const QString unsentList = SjisToQString(ListNameEndingIn(S("_未送信")));
+    const QString question =
+        u"前回の中断・失敗した送信で既にメールを送った宛先が 2 件含まれています。"
+        u"\r\n残りの宛先（送信リスト「"_s +
+        failedList + u"」「"_s + unsentList + u"」）だけに送信できます"_s;
+
+    dialogs.choices = {2}; // キャンセル
+    EXPECT_EQ(SendDraft(job), StartSendResult::NotStarted);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Choice);
+    EXPECT_EQ(dialogs.shown[0].text, question);
+    EXPECT_EQ(dialogs.lastButtons,
+              (QStringList{u"残りの宛先だけに送信"_s, u"全員に送信"_s, u"キャンセル"_s}));
+    EXPECT_EQ(recorder.Mails().size(), 3u);
+
+    // Only the rest: the failed one and the two never mailed, nobody twice.
+    dialogs.Clear();
+    dialogs.choices = {0};
+    dialogs.Answer(true);
+    EXPECT_EQ(SendDraft(job), StartSendResult::Completed);
+    EXPECT_EQ(MailedFrom(3), (std::vector<std::vector<std::string>>{
+                                 {"q3@example.jp"}, {"q4@example.jp"}, {"q5@example.jp"}}));
+    EXPECT_FALSE(previous.any); // complete: the next send asks nothing
+
+    dialogs.Clear();
+    dialogs.Answer(true);
+    EXPECT_EQ(SendDraft(job), StartSendResult::Completed);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Question);
+    EXPECT_EQ(recorder.Mails().size(), 11u);
+}
+
+TEST_F(SendAgainTest, EveryoneMailsTheListsAsTheyAreAndPerListSendingKeepsItsLists)
+{
+    AddList("one", People("a", 1));
+    AddList("two", People("b", 2));
+    AddList("four", People("c", 4));
+    SendJob job = Job({"one", "two", "four"});
+    job.sendIndividually = false;
+    // The recorder counts the mails of every run: the failing list is named
+    // by its first address.
+    const auto failing = [this](const std::string &first) {
+        recorder.answer = [first](int, const DeliveredMail &mail) {
+            return DeliveryResult{mail.recipients.front() != first, "550 no"};
+        };
+    };
+    failing("b1@example.jp");
+    dialogs.Answer(true);
+    ASSERT_EQ(SendDraft(job), StartSendResult::Failed);
+    recorder.answer = {};
+    EXPECT_EQ(previous.restLists, std::vector<std::string>{"two"});
+
+    dialogs.Clear();
+    dialogs.choices = {1}; // 全員に送信
+    dialogs.Answer(true);
+    EXPECT_EQ(SendDraft(job), StartSendResult::Completed);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(
+        u"前回の中断・失敗した送信で既にメールを送った宛先が 5 件含まれています。"_s));
+    EXPECT_EQ(MailedFrom(3).size(), 3u);
+
+    // A failed list of a per-list run: only that list again.
+    failing("c1@example.jp");
+    dialogs.Clear();
+    dialogs.Answer(true);
+    ASSERT_EQ(SendDraft(job), StartSendResult::Failed);
+    recorder.answer = {};
+    dialogs.Clear();
+    dialogs.choices = {0};
+    dialogs.Answer(true);
+    EXPECT_EQ(SendDraft(job), StartSendResult::Completed);
+    EXPECT_EQ(MailedFrom(9),
+              (std::vector<std::vector<std::string>>{
+                  {"c1@example.jp", "c2@example.jp", "c3@example.jp", "c4@example.jp"}}));
+}
 
 } // namespace
