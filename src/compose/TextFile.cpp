@@ -100,6 +100,8 @@ std::string EncodeTextFile(std::string_view sjisText, TextEncoding encoding)
         return std::string(sjisText);
     case TextEncoding::Utf8:
         return std::string(kUtf8Bom).append(SjisToUtf8(sjisText));
+    case TextEncoding::Utf8NoMark:
+        return SjisToUtf8(sjisText);
     case TextEncoding::Utf16LE:
         return std::string(kUtf16LEBom).append(SjisToUtf16(sjisText, true));
     case TextEncoding::Utf16BE:

@@ -3,19 +3,13 @@
 // UTF-8 or UTF-16, told apart by their byte-order mark.
 #pragma once
 
+#include "core/SjisCodec.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace vostrel {
-
-enum class TextEncoding
-{
-    ShiftJis, // no byte-order mark
-    Utf8,     // EF BB BF
-    Utf16LE,  // FF FE
-    Utf16BE,  // FE FF
-};
 
 struct DecodedText
 {
