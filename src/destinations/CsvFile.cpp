@@ -140,27 +140,6 @@ std::string ReadWholeFile(const fs::path &file)
     return bytes;
 }
 
-std::string EncodeUtf8(char32_t cp)
-{
-    std::string out;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return out;
-}
-
 std::string CharacterErrorText(const fs::path &file, std::size_t row, std::size_t column,
                                const std::string &reasonUtf8)
 {
@@ -181,11 +160,8 @@ void ThrowForUnconvertibleField(const fs::path &file, std::string_view utf8)
             try {
                 Utf8ToSjis(fields[column]);
             } catch (const UnencodableCharacterError &e) {
-                char code[16];
-                std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(e.CodePoint()));
                 throw CsvCharacterError(file, reader.RecordsRead(), column + 1,
-                                        "の「" + EncodeUtf8(e.CodePoint()) + "」(" + code +
-                                            ") はこのソフトで扱えない文字です。");
+                                        "の" + UnusableCharacterText(e.CodePoint()));
             } catch (const ConversionError &) {
                 throw CsvCharacterError(file, reader.RecordsRead(), column + 1,
                                         "に UTF-8 の文字として読めないバイトがあります。");
@@ -201,6 +177,26 @@ std::string Utf8FileText(const fs::path &file, std::string_view utf8)
     } catch (const ConversionError &) {
         ThrowForUnconvertibleField(file, utf8);
         throw;
+    }
+}
+
+// A user-defined character in the Shift_JIS text of a file, which no
+// recipient could read, stops the reading, naming its row and column.
+void RefuseUserDefinedCharacters(const fs::path &file, std::string_view sjis)
+{
+    if (FindUserDefinedCharacter(sjis) == std::string_view::npos)
+        return;
+    CsvRecordReader reader(sjis);
+    TStringListEx fields;
+    while (reader.Next(fields)) {
+        for (std::size_t column = 0; column < fields.size(); ++column) {
+            const std::string_view field = fields[column];
+            const std::size_t at = FindUserDefinedCharacter(field);
+            if (at != std::string_view::npos)
+                throw CsvCharacterError(
+                    file, reader.RecordsRead(), column + 1,
+                    "の" + UnusableCharacterText(SjisCodePoint(field.substr(at, 2))));
+        }
     }
 }
 
@@ -300,8 +296,10 @@ std::string ReadCsvText(const fs::path &file)
     std::string bytes = ReadWholeFile(file);
     if (std::string_view(bytes).starts_with(kUtf8Mark))
         return Utf8FileText(file, std::string_view(bytes).substr(kUtf8Mark.size()));
-    if (IsValidSjis(bytes) || !IsValidUtf8(bytes))
+    if (IsValidSjis(bytes) || !IsValidUtf8(bytes)) {
+        RefuseUserDefinedCharacters(file, bytes);
         return bytes;
+    }
     return Utf8FileText(file, bytes);
 }
 

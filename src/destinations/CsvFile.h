@@ -93,7 +93,8 @@ private:
 // UTF-8 byte-order mark is UTF-8; a file without it is Shift_JIS when it is
 // valid code page 932, else UTF-8 when it is valid UTF-8, else taken as
 // Shift_JIS as it is. UTF-8 text is converted; a character that Shift_JIS
-// cannot hold throws CsvCharacterError (nothing is returned). Throws
+// cannot hold, or a user-defined character (in either encoding), throws
+// CsvCharacterError (nothing is returned). Throws
 // FileError naming the file when it cannot be read.
 std::string ReadCsvText(const std::filesystem::path &file);
 

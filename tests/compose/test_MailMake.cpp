@@ -679,6 +679,21 @@ TEST_F(MailMakeTest, TheTemplatesEncodingAppliesAndUtf16LeWhenNothingWasLoaded)
     EXPECT_EQ(ReadBytes(second), std::string("\xFF\xFE<\0p\0>\0\xE5\x65\x2C\x67<\0/\0p\0>\0", 20));
 }
 
+TEST_F(MailMakeTest, AUserDefinedCharacterInTheSubjectStopsTheSendNamingIt)
+{
+    Open();
+    // Pasted: the keyboard gives no such character.
+    Edit(u"EditTitle"_s)->insert(u"ご案内\uE000"_s);
+    Click(u"PNGBtnMailSend"_s);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Error);
+    EXPECT_EQ(dialogs.shown[0].text,
+              u"「\uE000」(U+E000, Shift_JIS F040) は外字（ユーザー定義文字）のため、受け取った"
+              u"人には読めません。この文字を使わずに入力してください。"_s);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(Edit(u"EditTitle"_s)->text(), u"ご案内\uE000"_s);
+}
+
 TEST_F(MailMakeTest, AFileThatCannotBeReadStopsWithAMessageNamingIt)
 {
     const fs::path in = TempDir() / "bad.txt";
