@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 // Reads the fields of one record, line after line.
 class FieldSplitter
@@ -294,13 +293,30 @@ CsvCharacterError::CsvCharacterError(const fs::path &file, std::size_t row, std:
 std::string ReadCsvText(const fs::path &file)
 {
     std::string bytes = ReadWholeFile(file);
-    if (std::string_view(bytes).starts_with(kUtf8Mark))
-        return Utf8FileText(file, std::string_view(bytes).substr(kUtf8Mark.size()));
-    if (IsValidSjis(bytes) || !IsValidUtf8(bytes)) {
+    const std::optional<TextEncoding> encoding = DetectTextEncoding(bytes);
+    if (!encoding) {
+        // Neither Shift_JIS nor UTF-8: taken as it is.
         RefuseUserDefinedCharacters(file, bytes);
         return bytes;
     }
-    return Utf8FileText(file, bytes);
+    const std::string_view content =
+        std::string_view(bytes).substr(ByteOrderMark(*encoding).size());
+    switch (*encoding) {
+    case TextEncoding::ShiftJis:
+        RefuseUserDefinedCharacters(file, content);
+        return bytes;
+    case TextEncoding::Utf8:
+    case TextEncoding::Utf8NoMark:
+        return Utf8FileText(file, content);
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        try {
+            return Utf8FileText(file, Utf16ToUtf8(content, *encoding == TextEncoding::Utf16LE));
+        } catch (const MalformedTextError &e) {
+            throw FileError::ReadFailed(file, e.what());
+        }
+    }
+    return bytes;
 }
 
 fs::path CsvFileName(const fs::path &chosen)
