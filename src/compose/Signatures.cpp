@@ -6,8 +6,6 @@
 #include "core/Errors.h"
 #include "core/SjisCodec.h"
 
-#include <algorithm>
-
 namespace vostrel {
 
 namespace fs = std::filesystem;
@@ -17,26 +15,26 @@ fs::path SignatureFile(int slot)
     return DataFolder() / "Signature" / ("sig0" + std::to_string(slot) + ".dat");
 }
 
-namespace {
-
-bool HasNonAscii(std::string_view bytes)
-{
-    return std::any_of(bytes.begin(), bytes.end(),
-                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
-} // namespace
-
 std::string ReadSignature(int slot)
 {
     const fs::path file = SignatureFile(slot);
     std::string bytes = ReadFileBytes(file);
-    // Shift_JIS text with kana or kanji is practically never valid UTF-8
-    // (its lead bytes 81..9F are UTF-8 continuation bytes), so a file that is
-    // UTF-8 with characters beyond ASCII was written by another editor.
-    if (!IsValidSjis(bytes) || (HasNonAscii(bytes) && IsValidUtf8(bytes)))
+    // Decided as for every text file the program reads: a file that is not
+    // Shift_JIS (UTF-8 from another editor, say) is refused rather than
+    // shown garbled. Valid Shift_JIS is taken also when it is valid UTF-8,
+    // unless it then reads as UTF-8 kana or kanji (which Shift_JIS text
+    // practically never does, while short UTF-8 texts often are valid
+    // Shift_JIS).
+    if (DetectTextEncoding(bytes) != TextEncoding::ShiftJis)
         throw FileError::ReadFailed(file, "Shift_JISのテキストではありません"
                                           "（UTF-8などで保存されたファイルは読み込めません）");
+    // Line and character of a user-defined character, which no recipient
+    // could read.
+    try {
+        DecodeTextFile(bytes);
+    } catch (const ConversionError &e) {
+        throw FileError::ReadFailed(file, e.what());
+    }
     return bytes;
 }
 

@@ -18,8 +18,10 @@ using SignatureTexts = std::array<std::string, kSignatureCount>;
 std::filesystem::path SignatureFile(int slot);
 
 // The content of a slot's file as it is stored. Throws FileError naming the
-// file when it cannot be read, or when its content is not Shift_JIS text (a
-// file saved as UTF-8 by another editor, say), rather than showing it garbled.
+// file when it cannot be read, when its content is not Shift_JIS text (a
+// file saved as UTF-8 by another editor, say; decided by DetectTextEncoding),
+// rather than showing it garbled, or when it holds a user-defined character
+// (naming the line and the character).
 std::string ReadSignature(int slot);
 // All five, in slot order; the first failure stops the reading.
 SignatureTexts ReadSignatures();

@@ -4,7 +4,9 @@
 #include "core/SjisCodec.h"
 
 #include <QString>
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,34 +14,73 @@ namespace vostrel {
 
 namespace fs = std::filesystem;
 
+TextContentError::TextContentError(std::size_t line, const std::string &whatUtf8)
+    : ConversionError(std::to_string(line) + " 行目" + whatUtf8)
+    , line_(line)
+{}
+
 namespace {
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16LEBom = "\xFF\xFE";
-constexpr std::string_view kUtf16BEBom = "\xFE\xFF";
-
-std::string Utf16ToSjis(std::string_view bytes, bool littleEndian)
+// The line (from 1) of a position in a text whose line breaks are CR LF,
+// CR or LF (single bytes in every encoding read here but UTF-16).
+std::size_t LineAt(std::string_view text, std::size_t offset)
 {
-    if (bytes.size() % 2 != 0)
-        throw ConversionError("文字コードを変換できません（UTF-16 として正しくない長さです）");
-    std::u16string units(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
+    std::size_t line = 1;
+    const std::size_t end = std::min(offset, text.size());
+    for (std::size_t i = 0; i < end; ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n')))
+            ++line;
+    }
+    return line;
+}
+
+// The same for a position in UTF-16 bytes.
+std::size_t Utf16LineAt(std::string_view bytes, std::size_t offset, bool littleEndian)
+{
+    auto unit = [&](std::size_t i) {
         const auto first = static_cast<unsigned char>(bytes[2 * i]);
         const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
-        units[i] = static_cast<char16_t>(littleEndian ? first | second << 8 : first << 8 | second);
+        return littleEndian ? first | second << 8 : first << 8 | second;
+    };
+    const std::size_t units = bytes.size() / 2;
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < units && 2 * i < offset; ++i) {
+        if (unit(i) == '\n' || (unit(i) == '\r' && (i + 1 >= units || unit(i + 1) != '\n')))
+            ++line;
     }
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t u = units[i];
-        const bool high = u >= 0xD800 && u <= 0xDBFF;
-        const bool low = u >= 0xDC00 && u <= 0xDFFF;
-        if (low ||
-            (high && (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)))
-            throw ConversionError(
-                "文字コードを変換できません（UTF-16 として正しくない文字列です）");
-        if (high)
-            ++i;
+    return line;
+}
+
+// The bytes at a position in hex: the byte, and the next one when the first
+// starts a Shift_JIS double-byte character on the same line.
+std::string BytesAt(std::string_view bytes, std::size_t offset)
+{
+    std::size_t count = 1;
+    if (IsSjisLeadByte(static_cast<unsigned char>(bytes[offset])) && offset + 1 < bytes.size() &&
+        bytes[offset + 1] != '\r' && bytes[offset + 1] != '\n')
+        count = 2;
+    std::string hex;
+    for (std::size_t i = 0; i < count; ++i) {
+        char two[4];
+        std::snprintf(two, sizeof two, "%s%02X", i == 0 ? "" : " ",
+                      static_cast<unsigned>(static_cast<unsigned char>(bytes[offset + i])));
+        hex += two;
     }
-    return QStringToSjis(QString::fromStdU16String(units));
+    return hex;
+}
+
+// UTF-8 text -> Shift_JIS, or the error naming the line.
+std::string Utf8TextToSjis(std::string_view utf8)
+{
+    if (const std::size_t bad = FirstInvalidUtf8Offset(utf8); bad != std::string_view::npos)
+        throw TextContentError(LineAt(utf8, bad), "に UTF-8 として読めないバイト (" +
+                                                      BytesAt(utf8, bad) + ") があります。");
+    try {
+        return Utf8ToSjis(utf8);
+    } catch (const UnencodableCharacterError &e) {
+        throw TextContentError(LineAt(utf8, e.Offset()),
+                               "の" + UnusableCharacterText(e.CodePoint()));
+    }
 }
 
 std::string SjisToUtf16(std::string_view sjis, bool littleEndian)
@@ -84,31 +125,59 @@ std::string ReadFileBytes(const fs::path &file)
 
 DecodedText DecodeTextFile(std::string_view bytes)
 {
-    if (bytes.starts_with(kUtf16LEBom))
-        return {TextEncoding::Utf16LE, Utf16ToSjis(bytes.substr(2), true)};
-    if (bytes.starts_with(kUtf16BEBom))
-        return {TextEncoding::Utf16BE, Utf16ToSjis(bytes.substr(2), false)};
-    if (bytes.starts_with(kUtf8Bom))
-        return {TextEncoding::Utf8, Utf8ToSjis(bytes.substr(3))};
-    return {TextEncoding::ShiftJis, std::string(bytes)};
+    const std::optional<TextEncoding> found = DetectTextEncoding(bytes);
+    if (!found) {
+        // Where the reading that got further stopped.
+        const std::size_t at =
+            std::max(FirstInvalidSjisOffset(bytes), FirstInvalidUtf8Offset(bytes));
+        throw TextContentError(LineAt(bytes, at),
+                               "に Shift_JIS としても UTF-8 としても読めないバイト (" +
+                                   BytesAt(bytes, at) + ") があります。");
+    }
+    const TextEncoding encoding = *found;
+    const std::string_view content = bytes.substr(ByteOrderMark(encoding).size());
+    switch (encoding) {
+    case TextEncoding::ShiftJis:
+        if (const std::size_t at = FindUserDefinedCharacter(content); at != std::string_view::npos)
+            throw TextContentError(LineAt(content, at), "の" + UnusableCharacterText(SjisCodePoint(
+                                                                   content.substr(at, 2))));
+        return {encoding, std::string(content)};
+    case TextEncoding::Utf8:
+    case TextEncoding::Utf8NoMark:
+        return {encoding, Utf8TextToSjis(content)};
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: {
+        const bool littleEndian = encoding == TextEncoding::Utf16LE;
+        std::string utf8;
+        try {
+            utf8 = Utf16ToUtf8(content, littleEndian);
+        } catch (const MalformedTextError &e) {
+            throw TextContentError(Utf16LineAt(content, e.Offset(), littleEndian),
+                                   std::string(": ") + e.what() + "。");
+        }
+        return {encoding, Utf8TextToSjis(utf8)};
+    }
+    }
+    return {encoding, std::string(content)};
 }
 
 std::string EncodeTextFile(std::string_view sjisText, TextEncoding encoding)
 {
+    std::string bytes(ByteOrderMark(encoding));
     switch (encoding) {
     case TextEncoding::ShiftJis:
         return std::string(sjisText);
     case TextEncoding::Utf8:
-        return std::string(kUtf8Bom).append(SjisToUtf8(sjisText));
+    case TextEncoding::Utf8NoMark:
+        return bytes.append(SjisToUtf8(sjisText));
     case TextEncoding::Utf16LE:
-        return std::string(kUtf16LEBom).append(SjisToUtf16(sjisText, true));
     case TextEncoding::Utf16BE:
-        return std::string(kUtf16BEBom).append(SjisToUtf16(sjisText, false));
+        return bytes.append(SjisToUtf16(sjisText, encoding == TextEncoding::Utf16LE));
     }
     return std::string(sjisText);
 }
 
-DecodedText ReadHtmlTextFile(const fs::path &file)
+DecodedText ReadEditorFile(const fs::path &file)
 {
     const std::string bytes = ReadFileBytes(file);
     try {

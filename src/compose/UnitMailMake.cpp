@@ -607,7 +607,7 @@ void TFormMailMake::LoadHtmlTemplate()
     if (!fs::exists(HtmlTemplateFile(), ec))
         return; // HTML mode then starts from an empty source
     try {
-        const DecodedText decoded = ReadHtmlTextFile(HtmlTemplateFile());
+        const DecodedText decoded = ReadEditorFile(HtmlTemplateFile());
         SetHtmlSource(SjisToQString(decoded.text));
         htmlEncoding_ = decoded.encoding;
     } catch (const VostrelError &e) {
@@ -755,10 +755,12 @@ void TFormMailMake::ReadTextFile()
         return;
     if (!AskYesNo(this, u"現在の文章を破棄してテキストファイルを読み込みます。よろしいですか？"_s))
         return;
+    // Shift_JIS or UTF-8 (a byte-order mark decides, else the bytes);
+    // content that cannot be read stops here with nothing replaced.
+    const DecodedText decoded = ReadEditorFile(PathOf(chosen));
     if (page == ComposePage::Text) {
-        MemoMailText->setPlainText(SjisToQString(ReadFileBytes(PathOf(chosen))));
+        MemoMailText->setPlainText(SjisToQString(decoded.text));
     } else {
-        const DecodedText decoded = ReadHtmlTextFile(PathOf(chosen));
         SetHtmlSource(SjisToQString(decoded.text));
         htmlEncoding_ = decoded.encoding;
     }

@@ -127,7 +127,9 @@ fs::path FileNameOf(std::string_view sjisName)
 bool NameOfFile(const fs::path &fileName, std::string &sjisName)
 {
     try {
-        sjisName = Utf8ToSjis(fileName.native());
+        // A name stored before user-defined characters were refused stays
+        // readable, so that its file can still be found.
+        sjisName = Utf8ToSjis(fileName.native(), UserDefinedCharacters::Keep);
         return true;
     } catch (const ConversionError &) {
         return false;

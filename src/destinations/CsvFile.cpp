@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kCrLf = "\r\n";
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 // Reads the fields of one record, line after line.
 class FieldSplitter
@@ -140,27 +139,6 @@ std::string ReadWholeFile(const fs::path &file)
     return bytes;
 }
 
-std::string EncodeUtf8(char32_t cp)
-{
-    std::string out;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return out;
-}
-
 std::string CharacterErrorText(const fs::path &file, std::size_t row, std::size_t column,
                                const std::string &reasonUtf8)
 {
@@ -181,11 +159,8 @@ void ThrowForUnconvertibleField(const fs::path &file, std::string_view utf8)
             try {
                 Utf8ToSjis(fields[column]);
             } catch (const UnencodableCharacterError &e) {
-                char code[16];
-                std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(e.CodePoint()));
                 throw CsvCharacterError(file, reader.RecordsRead(), column + 1,
-                                        "の「" + EncodeUtf8(e.CodePoint()) + "」(" + code +
-                                            ") はこのソフトで扱えない文字です。");
+                                        "の" + UnusableCharacterText(e.CodePoint()));
             } catch (const ConversionError &) {
                 throw CsvCharacterError(file, reader.RecordsRead(), column + 1,
                                         "に UTF-8 の文字として読めないバイトがあります。");
@@ -201,6 +176,26 @@ std::string Utf8FileText(const fs::path &file, std::string_view utf8)
     } catch (const ConversionError &) {
         ThrowForUnconvertibleField(file, utf8);
         throw;
+    }
+}
+
+// A user-defined character in the Shift_JIS text of a file, which no
+// recipient could read, stops the reading, naming its row and column.
+void RefuseUserDefinedCharacters(const fs::path &file, std::string_view sjis)
+{
+    if (FindUserDefinedCharacter(sjis) == std::string_view::npos)
+        return;
+    CsvRecordReader reader(sjis);
+    TStringListEx fields;
+    while (reader.Next(fields)) {
+        for (std::size_t column = 0; column < fields.size(); ++column) {
+            const std::string_view field = fields[column];
+            const std::size_t at = FindUserDefinedCharacter(field);
+            if (at != std::string_view::npos)
+                throw CsvCharacterError(
+                    file, reader.RecordsRead(), column + 1,
+                    "の" + UnusableCharacterText(SjisCodePoint(field.substr(at, 2))));
+        }
     }
 }
 
@@ -298,11 +293,30 @@ CsvCharacterError::CsvCharacterError(const fs::path &file, std::size_t row, std:
 std::string ReadCsvText(const fs::path &file)
 {
     std::string bytes = ReadWholeFile(file);
-    if (std::string_view(bytes).starts_with(kUtf8Mark))
-        return Utf8FileText(file, std::string_view(bytes).substr(kUtf8Mark.size()));
-    if (IsValidSjis(bytes) || !IsValidUtf8(bytes))
+    const std::optional<TextEncoding> encoding = DetectTextEncoding(bytes);
+    if (!encoding) {
+        // Neither Shift_JIS nor UTF-8: taken as it is.
+        RefuseUserDefinedCharacters(file, bytes);
         return bytes;
-    return Utf8FileText(file, bytes);
+    }
+    const std::string_view content =
+        std::string_view(bytes).substr(ByteOrderMark(*encoding).size());
+    switch (*encoding) {
+    case TextEncoding::ShiftJis:
+        RefuseUserDefinedCharacters(file, content);
+        return bytes;
+    case TextEncoding::Utf8:
+    case TextEncoding::Utf8NoMark:
+        return Utf8FileText(file, content);
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        try {
+            return Utf8FileText(file, Utf16ToUtf8(content, *encoding == TextEncoding::Utf16LE));
+        } catch (const MalformedTextError &e) {
+            throw FileError::ReadFailed(file, e.what());
+        }
+    }
+    return bytes;
 }
 
 fs::path CsvFileName(const fs::path &chosen)

@@ -4,7 +4,7 @@
 //
 // Text inside the program is Shift_JIS. Written files are Shift_JIS, every
 // line (the last one too) ending in CR LF. Read files may be Shift_JIS or
-// UTF-8 (see ReadCsvText); lines end at CR LF, a lone CR or a lone LF.
+// UTF-8 or UTF-16 (see ReadCsvText); lines end at CR LF, a lone CR or a lone LF.
 //
 // Fields are separated by "," and quoted with double quotes. Both are
 // single-byte codes that never occur as the second byte of a double-byte
@@ -89,12 +89,14 @@ private:
     std::size_t column_;
 };
 
-// The whole text of a CSV file in Shift_JIS. A file that starts with the
-// UTF-8 byte-order mark is UTF-8; a file without it is Shift_JIS when it is
-// valid code page 932, else UTF-8 when it is valid UTF-8, else taken as
-// Shift_JIS as it is. UTF-8 text is converted; a character that Shift_JIS
-// cannot hold throws CsvCharacterError (nothing is returned). Throws
-// FileError naming the file when it cannot be read.
+// The whole text of a CSV file in Shift_JIS. The encoding is decided as for
+// every text file the program reads (DetectTextEncoding): a byte-order mark
+// (UTF-8, UTF-16), else Shift_JIS or UTF-8 by what the bytes are valid as;
+// bytes that are neither are taken as Shift_JIS as they are. Unicode text is
+// converted; a character that Shift_JIS cannot hold, or a user-defined
+// character (in any encoding), throws CsvCharacterError (nothing is
+// returned). Throws FileError naming the file when it cannot be read or its
+// UTF-16 is broken.
 std::string ReadCsvText(const std::filesystem::path &file);
 
 // The name a CSV file is written under: the chosen name with ".csv"

@@ -326,6 +326,67 @@ std::string BadNameText(bool picture, const std::string &name)
            "の名前が正しくないため、送信できません: " + SjisToUtf8(name);
 }
 
+// Whom a mail goes to, for messages: the recipient's name and address, or
+// the first addresses of the mail.
+std::string RecipientText(const Recipient *recipient, const std::vector<std::string> &to,
+                          const std::vector<std::string> &cc, const std::vector<std::string> &bcc)
+{
+    if (recipient) {
+        const std::string address = SjisToUtf8(StripLineBreaks(recipient->Address()));
+        const std::string name = SjisToUtf8(StripLineBreaks(recipient->Name()));
+        return name.empty() ? address : name + " <" + address + ">";
+    }
+    const std::vector<std::string> &main = !to.empty() ? to : !bcc.empty() ? bcc : cc;
+    constexpr std::size_t kNamed = 3;
+    std::string text;
+    for (std::size_t i = 0; i < main.size() && i < kNamed; ++i) {
+        if (i > 0)
+            text += ", ";
+        text += SjisToUtf8(StripLineBreaks(main[i]));
+    }
+    if (main.size() > kNamed)
+        text += " ほか " + std::to_string(main.size() - kNamed) + " 件";
+    return text;
+}
+
+// A user-defined character (Shift_JIS lead bytes F0..F9) is shown only by
+// the machine that defined it, and ISO-2022-JP has no code for it: the mail
+// fails before anything is sent, naming the recipient, the field and the
+// character. field is the field's name; raw is the text as composed, before
+// the merge tags took the recipient's values.
+class UserDefinedCheck
+{
+public:
+    UserDefinedCheck(std::string whom, const Recipient *recipient)
+        : whom_(std::move(whom))
+        , recipient_(recipient)
+    {}
+
+    void Check(std::string_view text, std::string_view field, std::string_view raw = {}) const
+    {
+        const std::size_t at = FindUserDefinedCharacter(text);
+        if (at == std::string_view::npos)
+            return;
+        std::string where(field);
+        if (recipient_ && FindUserDefinedCharacter(raw) == std::string_view::npos) {
+            // It came with a merge tag: name the value.
+            for (int i = 0; i < kMergeTagCount; ++i) {
+                if (FindUserDefinedCharacter(recipient_->fields[i]) != std::string::npos &&
+                    raw.find(MergeTags()[i]) != std::string_view::npos) {
+                    where += "（差込タグ「" + SjisToUtf8(MergeTagLabels()[i]) + "」の値）";
+                    break;
+                }
+            }
+        }
+        throw VostrelError(whom_ + " へのメール: " + where + "の" +
+                           UnusableCharacterText(SjisCodePoint(text.substr(at, 2))));
+    }
+
+private:
+    std::string whom_;
+    const Recipient *recipient_;
+};
+
 } // namespace
 
 const std::array<std::string, kMergeTagCount> &MergeTagLabels()
@@ -383,20 +444,30 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
             out.push_back(StripLineBreaks(s));
         return out;
     };
+    // Subject and body, personalised when a recipient is given.
+    const std::string subject =
+        StripLineBreaks(recipient ? ApplyMergeTags(job.subject, *recipient) : job.subject);
+    const std::string body = recipient ? ApplyMergeTags(job.body, *recipient) : job.body;
+    {
+        const UserDefinedCheck check(RecipientText(recipient, to, cc, bcc), recipient);
+        check.Check(subject, "件名", job.subject);
+        check.Check(account.SenderName, "送信元「" + SjisToUtf8(account.ConfName) + "」の送信者名");
+        check.Check(body, "本文", job.body);
+        for (const std::string &name : job.attachments)
+            check.Check(name, "添付ファイル名");
+        for (const std::string &name : job.inlinePictures)
+            check.Check(name, "画像ファイル名");
+    }
+
     message.fromAddress = StripLineBreaks(account.FromAddress);
     message.envelopeSender = message.fromAddress;
     message.to = stripAll(to);
     message.cc = stripAll(cc);
     message.bcc = stripAll(bcc);
 
-    // Subject, personalised when a recipient is given.
-    {
-        std::string subject = recipient ? ApplyMergeTags(job.subject, *recipient) : job.subject;
-        subject = StripLineBreaks(subject);
-        message.subject = MakeHeaderText(conv, subject, kSubjectWords, [](std::string_view t) {
-            return std::string_view("Subject: ").size() + t.size();
-        });
-    }
+    message.subject = MakeHeaderText(conv, subject, kSubjectWords, [](std::string_view t) {
+        return std::string_view("Subject: ").size() + t.size();
+    });
 
     // From: the display name, or the address itself when there is none.
     {
@@ -460,8 +531,7 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
         text.kind = MailPart::Kind::Text;
         text.contentType = job.sendAsHtml ? "text/html" : "text/plain";
         text.charset = "ISO-2022-JP";
-        const std::string jis =
-            conv.ToIso2022Jp(recipient ? ApplyMergeTags(job.body, *recipient) : job.body);
+        const std::string jis = conv.ToIso2022Jp(body);
         // Cut at CR LF, CR or LF; a line break at the very end starts no
         // further line.
         bool eightBit = false;

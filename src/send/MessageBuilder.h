@@ -99,7 +99,10 @@ struct MailMessage
 // are removed from every text that goes into a header line. An attachment or
 // picture name that is not a plain file name (empty, "." or "..", or holding
 // "/" or a NUL byte) is refused with a VostrelError naming it: only files
-// directly inside AppendedImage/ and HtmlImage/ are ever read.
+// directly inside AppendedImage/ and HtmlImage/ are ever read. A user-defined
+// character (Shift_JIS F040..F9FC) in the subject, the sender's display name,
+// the body or a file name, typed or brought in by a merge tag, is refused with
+// a VostrelError naming the recipient, the field and the character.
 MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
                              const std::vector<std::string> &to, const std::vector<std::string> &cc,
                              const std::vector<std::string> &bcc,

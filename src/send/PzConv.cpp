@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
+#include <unordered_map>
 
 namespace vostrel {
 namespace {
@@ -101,6 +103,100 @@ inline bool IsHalfWidthKana(unsigned char c)
 inline bool TakesVoicedMark(unsigned char c)
 {
     return c == 0xB3 || (c >= 0xB6 && c <= 0xC4) || (c >= 0xCA && c <= 0xCE);
+}
+
+// The code that the ISO-2022-JP form gives each vendor extension character
+// of code page 932. The IBM extensions (lead bytes FA..FC) lie beyond what the
+// arithmetic can carry in 7 bits, and NEC row 13 (lead byte 87) holds
+// characters that JIS X 0208 also has; so every extension character takes
+// the first code of its character in this order: JIS X 0208, NEC row 13, the
+// NEC-selected IBM extensions (ED, EE). Mail readers take rows 13 and 89..92
+// as the code page's characters; strict JIS readers still show the JIS X 0208
+// ones. The table comes from the code page itself: two codes are the same
+// character when they decode to the same Unicode character.
+class ExtensionCodes
+{
+public:
+    ExtensionCodes()
+    {
+        std::unordered_map<char32_t, std::uint16_t> first;
+        first.reserve(8192);
+        for (int rank = 0; rank < 3; ++rank) {
+            for (int lead = 0x81; lead <= 0xEE; ++lead) {
+                if (Rank(static_cast<unsigned char>(lead)) != rank)
+                    continue;
+                for (int trail = 0x40; trail <= 0xFC; ++trail) {
+                    if (trail == 0x7F)
+                        continue;
+                    const char ch[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                    const char32_t cp = SjisCodePoint(std::string_view(ch, 2));
+                    if (cp != 0xFFFD)
+                        first.try_emplace(cp, static_cast<std::uint16_t>(lead << 8 | trail));
+                }
+            }
+        }
+        for (std::size_t slot = 0; slot < kLeads.size(); ++slot) {
+            for (int trail = 0x40; trail <= 0xFC; ++trail) {
+                const int code = kLeads[slot] << 8 | trail;
+                const char ch[2] = {static_cast<char>(kLeads[slot]), static_cast<char>(trail)};
+                const char32_t cp = trail == 0x7F ? 0xFFFD : SjisCodePoint(std::string_view(ch, 2));
+                const auto found = first.find(cp);
+                codes_[slot * 256 + static_cast<std::size_t>(trail)] =
+                    found != first.end() ? found->second : static_cast<std::uint16_t>(code);
+            }
+        }
+    }
+
+    // The code to write for a double-byte character.
+    std::pair<unsigned char, unsigned char> Map(unsigned char lead, unsigned char trail) const
+    {
+        const int slot = Slot(lead);
+        if (slot < 0 || trail < 0x40 || trail > 0xFC)
+            return {lead, trail};
+        const std::uint16_t code = codes_[static_cast<std::size_t>(slot) * 256 + trail];
+        return {static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code & 0xFF)};
+    }
+
+private:
+    static constexpr std::array<unsigned char, 6> kLeads = {0x87, 0xED, 0xEE, 0xFA, 0xFB, 0xFC};
+
+    static int Slot(unsigned char lead)
+    {
+        if (lead == 0x87)
+            return 0;
+        if (lead == 0xED || lead == 0xEE)
+            return lead - 0xED + 1;
+        if (lead >= 0xFA && lead <= 0xFC)
+            return lead - 0xFA + 3;
+        return -1;
+    }
+
+    // 0: JIS X 0208 rows, 1: NEC row 13, 2: NEC-selected IBM extensions;
+    // -1 for the lead bytes that hold none of them.
+    static int Rank(unsigned char lead)
+    {
+        if ((lead >= 0x81 && lead <= 0x84) || (lead >= 0x88 && lead <= 0x9F) ||
+            (lead >= 0xE0 && lead <= 0xEA))
+            return 0;
+        if (lead == 0x87)
+            return 1;
+        if (lead == 0xED || lead == 0xEE)
+            return 2;
+        return -1;
+    }
+
+    std::array<std::uint16_t, kLeads.size() * 256> codes_{};
+};
+
+const ExtensionCodes &Extensions()
+{
+    static const ExtensionCodes codes;
+    return codes;
+}
+
+inline bool IsExtensionLead(unsigned char lead)
+{
+    return lead == 0x87 || lead == 0xED || lead == 0xEE || (lead >= 0xFA && lead <= 0xFC);
 }
 
 constexpr std::string_view kEncodedWordPrefix = "=?ISO-2022-JP?B?";
@@ -231,11 +327,18 @@ void TPzConv::AppendJis(std::string_view converted, std::string &out) const
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(converted[i]);
         if (IsSjisLeadByte(c) && i + 1 < n) {
+            auto lead = c;
+            auto trail = static_cast<unsigned char>(converted[++i]);
+            if (IsSjisUserDefinedLead(lead))
+                throw ConversionError(
+                    UnusableCharacterText(SjisCodePoint(converted.substr(i - 1, 2))));
+            if (IsExtensionLead(lead))
+                std::tie(lead, trail) = Extensions().Map(lead, trail);
             if (!doubleByte) {
                 out += kEscToJis;
                 doubleByte = true;
             }
-            const auto [j1, j2] = SjisPairToJis(c, static_cast<unsigned char>(converted[++i]));
+            const auto [j1, j2] = SjisPairToJis(lead, trail);
             out += static_cast<char>(j1);
             out += static_cast<char>(j2);
             continue;

@@ -54,10 +54,17 @@ public:
     // run of double-byte characters and ESC ( B (ESC ( J under btRoman) after
     // it, so the text and every line end in ASCII mode. Bytes that are not part
     // of a double-byte character are copied unchanged.
+    // Before the arithmetic, each vendor extension character takes the most
+    // widely read code of its character: its JIS X 0208 code where it has one,
+    // else its NEC row 13 code, else its NEC-selected code (rows 89..92), so
+    // the IBM extensions (lead bytes FA..FC: 髙, 﨑, ...) stay within 21..7E.
+    // A user-defined character (lead bytes F0..F9), which no reader can show,
+    // throws ConversionError naming it; callers refuse such texts before.
     std::string ToIso2022Jp(std::string_view sjis) const;
 
     // An empty or pure ASCII text unchanged; any other text as one encoded-word
     // "=?ISO-2022-JP?B?" + Base64 of its ISO-2022-JP form + "?=", however long.
+    // Throws like ToIso2022Jp.
     std::string EncodeHeaderWord(std::string_view sjis) const;
 
     // The form used for header lines: an empty text gives no word; a pure

@@ -297,6 +297,36 @@ TEST(TextFileTest, EachEncodingRoundTripsByteForByte)
     EXPECT_EQ(EncodeTextFile(sjis, TextEncoding::ShiftJis), sjis);
 }
 
+TEST(TextFileTest, UnmarkedUtf8IsReadAndWrittenBackWithoutAMark)
+{
+    for (const std::string utf8 : {"こんにちは\n", "<p>日本語 ｶﾅ ①</p>\r\n"}) {
+        const DecodedText decoded = DecodeTextFile(utf8);
+        EXPECT_EQ(decoded.encoding, TextEncoding::Utf8NoMark) << utf8;
+        EXPECT_EQ(decoded.text, Utf8ToSjis(utf8));
+        EXPECT_EQ(EncodeTextFile(decoded.text, decoded.encoding), utf8);
+    }
+}
+
+TEST(TextFileTest, ContentThatCannotBeTheProgramsTextNamesItsLine)
+{
+    const std::pair<std::string, std::size_t> bad[] = {
+        {"a\r\nb\r\nc😀", 3},         // UTF-8: a character Shift_JIS lacks
+        {"a\rb\n\n\xF0\x40", 4},     // Shift_JIS: a user-defined character
+        {"\xEF\xBB\xBF\n\n\xFF", 3}, // marked UTF-8 that is not UTF-8
+        {"\x88\x9F\r\n\x88", 2},     // neither
+    };
+    for (const auto &[bytes, line] : bad) {
+        try {
+            DecodeTextFile(bytes);
+            ADD_FAILURE() << bytes << " was read";
+        } catch (const TextContentError &e) {
+            EXPECT_EQ(e.Line(), line) << bytes;
+            EXPECT_TRUE(std::string(e.what()).starts_with(std::to_string(line) + " 行目"))
+                << e.what();
+        }
+    }
+}
+
 TEST_F(ComposeLogicTest, BadContentIsRefusedNamingTheFile)
 {
     const std::pair<const char *, std::string> bad[] = {
@@ -308,7 +338,7 @@ TEST_F(ComposeLogicTest, BadContentIsRefusedNamingTheFile)
     for (const auto &[name, bytes] : bad) {
         WriteBytes(TempDir() / name, bytes);
         try {
-            ReadHtmlTextFile(TempDir() / name);
+            ReadEditorFile(TempDir() / name);
             ADD_FAILURE() << name << " was read";
         } catch (const FileError &e) {
             EXPECT_EQ(e.File(), TempDir() / name);

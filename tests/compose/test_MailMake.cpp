@@ -623,9 +623,8 @@ TEST_F(MailMakeTest, TheHtmlPageWritesBackInTheEncodingItRead)
 {
     const QString content = u"<html>\r\n<p>日本語 ｶﾅ ①</p>\n<#-送信先名->\r\n</html>"_s;
     const HtmlFileCase cases[] = {
-        {"sjis.txt", "Shift_JIS", ""},
-        {"utf8.txt", "UTF-8", "\xEF\xBB\xBF"},
-        {"utf16le.txt", "UTF-16LE", "\xFF\xFE"},
+        {"sjis.txt", "Shift_JIS", ""},           {"utf8.txt", "UTF-8", "\xEF\xBB\xBF"},
+        {"utf8-unmarked.txt", "UTF-8", ""},      {"utf16le.txt", "UTF-16LE", "\xFF\xFE"},
         {"utf16be.txt", "UTF-16BE", "\xFE\xFF"},
     };
     Open();
@@ -648,7 +647,7 @@ TEST_F(MailMakeTest, TheHtmlPageWritesBackInTheEncodingItRead)
         Click(u"PNGBtnTextWrite"_s);
         EXPECT_EQ(ReadBytes(out), bytes) << c.name;
     }
-    EXPECT_EQ(dialogs.Texts().count(u"テキストファイルを保存しました"_s), 4);
+    EXPECT_EQ(dialogs.Texts().count(u"テキストファイルを保存しました"_s), 5);
 }
 
 TEST_F(MailMakeTest, TheTemplatesEncodingAppliesAndUtf16LeWhenNothingWasLoaded)
@@ -679,6 +678,113 @@ TEST_F(MailMakeTest, TheTemplatesEncodingAppliesAndUtf16LeWhenNothingWasLoaded)
     ChooseFile(u"SaveDialogText"_s, second);
     Click(u"PNGBtnTextWrite"_s);
     EXPECT_EQ(ReadBytes(second), std::string("\xFF\xFE<\0p\0>\0\xE5\x65\x2C\x67<\0/\0p\0>\0", 20));
+}
+
+TEST_F(MailMakeTest, TheTextPageReadsUtf8FilesOfOtherEditors)
+{
+    const struct
+    {
+        const char *name;
+        std::string bytes;
+        QString text;
+    } cases[] = {
+        // Valid code page 932 too: read as such it was 縺薙ｓ縺ｫ縺｡縺ｯ.
+        {"hello.txt", "こんにちは\n", u"こんにちは\n"_s},
+        {"lines.txt", "一行目\n二行目 ｶﾅ ① <#-送信先名->\n",
+         u"一行目\n二行目 ｶﾅ ① <#-送信先名->\n"_s},
+        {"marked.txt",
+         "\xEF\xBB\xBF"
+         "髙橋様\r\n",
+         u"髙橋様\n"_s},
+        {"sjis.txt", S("山田です\r\n"), u"山田です\n"_s},
+    };
+    Open();
+    for (const auto &c : cases) {
+        const fs::path in = TempDir() / c.name;
+        WriteBytes(in, c.bytes);
+        ChooseFile(u"OpenDialogText"_s, in);
+        dialogs.Answer(true);
+        Click(u"PNGBtnTextRead"_s);
+        EXPECT_EQ(Memo()->toPlainText(), c.text) << c.name;
+        EXPECT_EQ(dialogs.Texts().last(), u"テキストファイルを読み込みました"_s) << c.name;
+    }
+    // The text page saves Shift_JIS, whatever it read.
+    const fs::path out = TempDir() / "out.txt";
+    ChooseFile(u"SaveDialogText"_s, out);
+    Click(u"PNGBtnTextWrite"_s);
+    EXPECT_EQ(ReadBytes(out), S("山田です\r\n"));
+}
+
+TEST_F(MailMakeTest, UnreadableContentIsNamedByFileLineAndCharacterAndReplacesNothing)
+{
+    const struct
+    {
+        const char *name;
+        std::string bytes;
+        QString reason;
+    } cases[] = {
+        {"emoji.txt", "一行目\n二行目\n三行目😀\n",
+         u"3 行目の「😀」(U+1F600) はこのソフトで扱えない文字です。"_s},
+        {"marked-emoji.txt",
+         "\xEF\xBB\xBF"
+         "a\r\n😀",
+         u"2 行目の「😀」(U+1F600) はこのソフトで扱えない文字です。"_s},
+        {"gaiji.txt", S("一行目\r\n外字") + "\xF0\x40\r\n",
+         u"2 行目の「\uE000」(U+E000, Shift_JIS F040) は外字（ユーザー定義文字）のため、"
+         u"受け取った人には読めません。"_s},
+        {"gaiji-utf8.txt", "一行目\r\r外字\uE001",
+         u"3 行目の「\uE001」(U+E001, Shift_JIS F041) は外字（ユーザー定義文字）のため、"
+         u"受け取った人には読めません。"_s},
+        {"neither.txt", S("一行目\r\n二行目") + "\x82\r\n",
+         u"2 行目に Shift_JIS としても UTF-8 としても読めないバイト (82) があります。"_s},
+        {"broken.txt",
+         "\xEF\xBB\xBF"
+         "ok\n\xC3",
+         u"2 行目に UTF-8 として読めないバイト (C3) があります。"_s},
+        {"utf16.txt",
+         std::string("\xFF\xFE"
+                     "a\0\n\0\x00\xD8",
+                     8),
+         u"2 行目: UTF-16 として正しくない文字 (D800) があります。"_s},
+    };
+    Open();
+    for (const ComposePage page : {ComposePage::Html, ComposePage::Text}) {
+        ClickPage(page);
+        if (page == ComposePage::Text)
+            Memo()->setPlainText(u"kept"_s);
+        const QString before = page == ComposePage::Text ? Memo()->toPlainText() : Syn()->text();
+        for (const auto &c : cases) {
+            dialogs.Clear();
+            const fs::path in = TempDir() / c.name;
+            WriteBytes(in, c.bytes);
+            ChooseFile(u"OpenDialogText"_s, in);
+            dialogs.Answer(true);
+            Click(u"PNGBtnTextRead"_s);
+            ASSERT_EQ(dialogs.shown.size(), 2u) << c.name;
+            EXPECT_EQ(dialogs.shown[1].kind, ShownBox::Error);
+            EXPECT_EQ(dialogs.shown[1].text, u"ファイルを読み込めませんでした: "_s +
+                                                 QString::fromStdString(in.native()) + u"\n"_s +
+                                                 c.reason)
+                << c.name;
+            EXPECT_EQ(page == ComposePage::Text ? Memo()->toPlainText() : Syn()->text(), before)
+                << c.name;
+        }
+    }
+}
+
+TEST_F(MailMakeTest, AUserDefinedCharacterInTheSubjectStopsTheSendNamingIt)
+{
+    Open();
+    // Pasted: the keyboard gives no such character.
+    Edit(u"EditTitle"_s)->insert(u"ご案内\uE000"_s);
+    Click(u"PNGBtnMailSend"_s);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Error);
+    EXPECT_EQ(dialogs.shown[0].text,
+              u"「\uE000」(U+E000, Shift_JIS F040) は外字（ユーザー定義文字）のため、受け取った"
+              u"人には読めません。この文字を使わずに入力してください。"_s);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(Edit(u"EditTitle"_s)->text(), u"ご案内\uE000"_s);
 }
 
 TEST_F(MailMakeTest, AFileThatCannotBeReadStopsWithAMessageNamingIt)

@@ -93,6 +93,41 @@ TEST_F(SignatureFilesTest, AFileThatIsNotShiftJisTextIsRefusedNamingIt)
     }
 }
 
+TEST_F(SignatureFilesTest, ValidShiftJisIsTakenAlsoWhenItIsValidUtf8)
+{
+    // Half-width kana whose bytes are valid UTF-8 as well (з and è).
+    const std::string kana = S("ﾐｷ\r\nﾃｨ\r\n");
+    ASSERT_TRUE(IsValidUtf8(kana));
+    WriteBytes(SignatureFile(1), kana);
+    EXPECT_EQ(ReadSignature(1), kana);
+
+    // UTF-8 kana whose bytes are valid Shift_JIS as well are refused, not
+    // shown as 縺薙ｓ縺ｫ縺｡縺ｯ.
+    WriteBytes(SignatureFile(2), "こんにちは\r\n");
+    try {
+        ReadSignature(2);
+        ADD_FAILURE() << "read";
+    } catch (const FileError &e) {
+        EXPECT_NE(std::string(e.what()).find("Shift_JIS"), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(SignatureFilesTest, AUserDefinedCharacterIsRefusedNamingLineAndCharacter)
+{
+    WriteBytes(SignatureFile(4), S("山田\r\n外字") + "\xF0\x40\r\n");
+    try {
+        ReadSignature(4);
+        ADD_FAILURE() << "read";
+    } catch (const FileError &e) {
+        EXPECT_EQ(e.File(), SignatureFile(4));
+        EXPECT_EQ(
+            std::string(e.what()),
+            "ファイルを読み込めませんでした: " + SignatureFile(4).string() +
+                "\n2 行目の「\uE000」(U+E000, Shift_JIS F040) は外字（ユーザー定義文字）のため"
+                "、受け取った人には読めません。");
+    }
+}
+
 // ---- The editor ----
 
 class SignatureEditTest : public AuthoringTest

@@ -239,6 +239,16 @@ protected:
 TEST_F(CsvTextTest, DecidesTheEncodingOfTheFile)
 {
     const std::string utf8 = "名前,様,a@example.jp\r\n山田 花子,殿,b@example.jp\r\n";
+    const QString text = QString::fromStdString(utf8);
+    const std::u16string units = text.toStdU16String();
+    std::string utf16le = "\xFF\xFE";
+    std::string utf16be = "\xFE\xFF";
+    for (const char16_t u : units) {
+        utf16le += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        utf16be += {static_cast<char>(u >> 8), static_cast<char>(u & 0xFF)};
+    }
+    // Valid code page 932 as well ("縺薙ｓ縺ｫ縺｡縺ｯ"), but UTF-8 kana.
+    const std::string hello = "こんにちは\r\n";
     const struct
     {
         const char *what;
@@ -253,6 +263,9 @@ TEST_F(CsvTextTest, DecidesTheEncodingOfTheFile)
         {"only the mark", "\xEF\xBB\xBF", ""},
         // Neither: taken byte for byte.
         {"neither", "a\x80\xFF,b\r\n", "a\x80\xFF,b\r\n"},
+        {"UTF-8 kana that are valid Shift_JIS too", hello, Utf8ToSjis(hello)},
+        {"UTF-16LE", utf16le, Utf8ToSjis(utf8)},
+        {"UTF-16BE", utf16be, Utf8ToSjis(utf8)},
     };
     for (const auto &c : cases)
         EXPECT_EQ(ReadCsvText(Write(c.bytes)), c.text) << c.what;
@@ -286,6 +299,20 @@ TEST_F(CsvTextTest, MarkedFileThatIsNotUtf8IsRefused)
         EXPECT_EQ(e.Row(), 2u);
         EXPECT_EQ(e.Column(), 2u);
         EXPECT_NE(std::string(e.what()).find("UTF-8"), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(CsvTextTest, BrokenUtf16IsRefusedNamingTheFile)
+{
+    const fs::path file = Write(std::string("\xFF\xFE"
+                                            "a\0\x00\xD8",
+                                            6));
+    try {
+        ReadCsvText(file);
+        ADD_FAILURE() << "no error";
+    } catch (const FileError &e) {
+        EXPECT_EQ(e.File(), file);
+        EXPECT_NE(std::string(e.what()).find("UTF-16"), std::string::npos) << e.what();
     }
 }
 

@@ -647,6 +647,34 @@ TEST_F(CsvImportTest, ACharacterShiftJisCannotHoldStopsTheImportBeforeAnythingIs
     EXPECT_EQ(Addresses()->model()->rowCount(), 1);
 }
 
+TEST_F(CsvImportTest, AUserDefinedCharacterStopsTheImportNamingRowColumnAndCharacter)
+{
+    OpenWithList(RecipientFields("old"));
+    const std::string before = ReadBytes(ListFile("L"));
+    const std::string utf8 = "a,,a@example.jp\r\nb,,b@example.jp,支店\uE000\r\n";
+    const std::pair<const char *, std::string> files[] = {
+        {"sjis.csv", S("a,,a@example.jp\r\nb,,b@example.jp,支店") + "\xF0\x40\r\n"},
+        {"utf8.csv", utf8},
+        {"marked.csv", "\xEF\xBB\xBF" + utf8},
+    };
+    for (const auto &[name, bytes] : files) {
+        dialogs.Clear();
+        const fs::path file = CsvIn(bytes, name);
+        Choose(u"OpenDialog"_s, file);
+        Click(u"PNGBtnCSVRead"_s);
+        ASSERT_EQ(dialogs.shown.size(), 1u) << name;
+        EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Error);
+        EXPECT_EQ(dialogs.shown[0].text,
+                  u"CSVファイルを読み込めませんでした: "_s + QString::fromStdString(file.string()) +
+                      u"\n2 行目 4 列目の「\uE000」(U+E000, Shift_JIS F040) は外字（ユーザー定義"
+                      u"文字）のため、受け取った人には読めません。"_s)
+            << name;
+        EXPECT_FALSE(csvImport.isVisible());
+        EXPECT_EQ(ImportTable()->model()->rowCount(), 0);
+        EXPECT_EQ(ReadBytes(ListFile("L")), before);
+    }
+}
+
 TEST_F(CsvImportTest, AFileThatCannotBeReadIsNamed)
 {
     OpenWithList({});

@@ -219,6 +219,19 @@ TEST_F(DestinationStoreTest, ListingGivesNamesFlagsAndCounts)
     EXPECT_EQ(LoadDestinationList("Upper").sendType, (SendType{false, false, true}));
 }
 
+TEST_F(DestinationStoreTest, AListNamedWithAUserDefinedCharacterIsStillListed)
+{
+    // Named before such characters were refused: it can still be found and
+    // opened.
+    const std::string name = "list\xF0\x40";
+    WriteListFile(DataFolder() / "Receivers" / "list\uE000.vsl", {"-1", "0", "0"}, "1",
+                  RecipientFields("1"));
+    const std::vector<DestinationListEntry> entries = ListDestinationLists();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, name);
+    EXPECT_EQ(LoadDestinationList(name).recipients.size(), 1u);
+}
+
 TEST_F(DestinationStoreTest, RenameAndDelete)
 {
     WriteListFile(ListFile("one"), {"-1", "0", "0"}, "1", RecipientFields("x"));

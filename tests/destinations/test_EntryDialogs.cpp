@@ -198,6 +198,23 @@ TEST_F(RecipientEditorTest, AcceptedValuesComeInRecipientOrder)
         expected);
 }
 
+TEST_F(RecipientEditorTest, AUserDefinedCharacterIsRefusedNamingIt)
+{
+    dialog.Reset();
+    ASSERT_TRUE(ShowWindow(&dialog));
+    Fill(u"山田"_s, u"yamada@example.jp"_s);
+    // Pasted into merge field 2: the keyboard gives no such character.
+    Child<QLineEdit>(&dialog, u"Edit2"_s)->insert(u"支店\uE000"_s);
+    ClickButton(&dialog, u"ButtonOK"_s);
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Error);
+    EXPECT_EQ(dialogs.shown[0].text,
+              u"「\uE000」(U+E000, Shift_JIS F040) は外字（ユーザー定義文字）のため、受け取った"
+              u"人には読めません。この文字を使わずに入力してください。"_s);
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+}
+
 TEST_F(RecipientEditorTest, EscapeCancels)
 {
     dialog.Reset();

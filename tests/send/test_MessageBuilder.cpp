@@ -691,6 +691,146 @@ TEST_F(MessageBuilderTest, NamesThatAreNoPlainFileNamesAreRefused)
     EXPECT_EQ(BuildMailMessage(job, Account(), {"to@example.com"}, {}, {}).parts.size(), 2u);
 }
 
+TEST_F(MessageBuilderTest, AUserDefinedCharacterFailsTheMailNamingRecipientFieldAndCharacter)
+{
+    const std::string gaiji = "\xF0\x40"; // U+E000
+    const std::string named = "の「\uE000」(U+E000, Shift_JIS F040) は外字（ユーザー定義文字）の"
+                              "ため、受け取った人には読めません。";
+    const Recipient plain = MakeRecipient(S("山田"), S("様"), "y@example.jp");
+    Recipient gaijiName = plain;
+    gaijiName.fields[0] = S("山") + gaiji;
+    Recipient gaijiMerge = plain;
+    gaijiMerge.fields[4] = S("支店") + gaiji; // 差込２
+    const std::vector<std::string> four = {"a@example.jp", "b@example.jp", "c@example.jp",
+                                           "d@example.jp"};
+    struct Case
+    {
+        const char *what;
+        SendJob job;
+        SenderAccount account;
+        const Recipient *recipient;
+        std::vector<std::string> to, bcc;
+        std::string message;
+    };
+    auto job = [](std::string subject, std::string body) {
+        SendJob j;
+        j.subject = std::move(subject);
+        j.body = std::move(body);
+        return j;
+    };
+    SendJob attachment = job("a", "b");
+    attachment.attachments = {S("資料") + gaiji + ".pdf"};
+    SendJob picture = job("a", "b");
+    picture.sendAsHtml = true;
+    picture.inlinePictures = {"p" + gaiji + ".png"};
+    SenderAccount gaijiSender = Account();
+    gaijiSender.SenderName = S("差出") + gaiji;
+    const std::string toYamada = "山田 <y@example.jp> へのメール: ";
+    const Case cases[] = {
+        {"typed in the subject",
+         job(S("件名") + gaiji, ""),
+         Account(),
+         &plain,
+         {"y@example.jp"},
+         {},
+         toYamada + "件名" + named},
+        {"typed in the body",
+         job("", S("本文\r\n２行目") + gaiji),
+         Account(),
+         &plain,
+         {"y@example.jp"},
+         {},
+         toYamada + "本文" + named},
+        {"the sender's display name",
+         job("a", "b"),
+         gaijiSender,
+         &plain,
+         {"y@example.jp"},
+         {},
+         toYamada + "送信元「main」の送信者名" + named},
+        {"a name brought in by a merge tag",
+         job(S("<#-送信先名->様"), ""),
+         Account(),
+         &gaijiName,
+         {"y@example.jp"},
+         {},
+         "山\uE000 <y@example.jp> へのメール: 件名（差込タグ「送信先名」の値）" + named},
+        {"a merge field in the body",
+         job("", S("<#-差込１-> <#-差込２->")),
+         Account(),
+         &gaijiMerge,
+         {"y@example.jp"},
+         {},
+         toYamada + "本文（差込タグ「差込２」の値）" + named},
+        {"an attachment's name",
+         attachment,
+         Account(),
+         &plain,
+         {"y@example.jp"},
+         {},
+         toYamada + "添付ファイル名" + named},
+        {"a picture's name",
+         picture,
+         Account(),
+         &plain,
+         {"y@example.jp"},
+         {},
+         toYamada + "画像ファイル名" + named},
+        {"a mail to a list",
+         job(S("件名") + gaiji, ""),
+         Account(),
+         nullptr,
+         four,
+         {},
+         "a@example.jp, b@example.jp, c@example.jp ほか 1 件 へのメール: 件名" + named},
+        {"a mail to a Bcc list",
+         job("", gaiji),
+         Account(),
+         nullptr,
+         {},
+         {"x@example.jp"},
+         "x@example.jp へのメール: 本文" + named},
+    };
+    for (const Case &c : cases) {
+        try {
+            BuildMailMessage(c.job, c.account, c.to, {}, c.bcc, c.recipient);
+            ADD_FAILURE() << c.what << ": built";
+        } catch (const VostrelError &e) {
+            EXPECT_EQ(std::string(e.what()), c.message) << c.what;
+        }
+    }
+    // A value that the mail does not use stops nothing.
+    const MailMessage m = BuildMailMessage(job(S("<#-敬称->"), S("<#-差込１->")), Account(),
+                                           {"y@example.jp"}, {}, {}, &gaijiName);
+    EXPECT_EQ(m.parts.size(), 1u);
+}
+
+TEST_F(MessageBuilderTest, ExtensionCharactersGoOutInSevenBits)
+{
+    ScopedTimeZone tz("JST-9");
+    // The program's own codec gives 髙 and 﨑 their IBM codes (FB FC, FA B1).
+    ASSERT_EQ(S("髙﨑"), "\xFB\xFC\xFA\xB1");
+    SendJob job;
+    job.subject = S("<#-送信先名-><#-敬称-> ⅰ");
+    job.body = S("<#-送信先名->様\r\n∵ ￢");
+    const Recipient r = MakeRecipient(S("髙﨑"), S("様"), "t@example.jp");
+    SenderAccount account = Account();
+    account.SenderName = S("德田");
+    const MailMessage m = BuildMailMessage(job, account, {"t@example.jp"}, {}, {}, &r);
+    const std::string mail = WriteMimeMessage(m, Fixed());
+    for (unsigned char c : mail)
+        ASSERT_LT(c, 0x80) << mail;
+    // Worked out from Python's cp932 codec: 髙 EEE0, 﨑 ED95, 德 ED9E, ⅰ EEEF,
+    // ∵ 81E6, ￢ 81CA, then the arithmetic.
+    EXPECT_EQ(m.parts[0].transferEncoding, "7bit");
+    EXPECT_EQ(m.parts[0].bodyLines, (std::vector<std::string>{kEscJis + "|byuMM" + kEscAscii,
+                                                              kEscJis + "\"h" + kEscAscii + " " +
+                                                                  kEscJis + "\"L" + kEscAscii}));
+    EXPECT_EQ(m.subject.words,
+              std::vector<std::string>{"=?ISO-2022-JP?B?GyRCfGJ5dU1NGyhCIBskQnxxGyhC?="});
+    EXPECT_EQ(m.fromName.words, std::vector<std::string>{"=?ISO-2022-JP?B?GyRCeX5FRBsoQg==?="});
+}
+
 TEST_F(MessageBuilderTest, LongAsciiSubjectBecomesEncodedWords)
 {
     SendJob job;

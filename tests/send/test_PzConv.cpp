@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <random>
 #include <set>
 
@@ -240,7 +241,7 @@ std::pair<unsigned char, unsigned char> JisByRowAndCell(int lead, int trail)
 
 TEST(PzConvTest, VendorExtensionRowsFollowTheArithmetic)
 {
-    const TPzConv conv;
+    // The arithmetic alone; which code ToIso2022Jp gives it is checked below.
     int checked = 0;
     for (const int lead : {0x87, 0xED, 0xEE, 0xFA, 0xFB, 0xFC}) {
         for (int trail = 0x40; trail <= 0xFC; ++trail) {
@@ -255,13 +256,158 @@ TEST(PzConvTest, VendorExtensionRowsFollowTheArithmetic)
                                              static_cast<unsigned char>(trail)),
                       std::make_pair(j1, j2))
                 << ToHex(ch);
-            const std::string jis{static_cast<char>(j1), static_cast<char>(j2)};
-            EXPECT_EQ(conv.ToIso2022Jp(ch), kEscJis + jis + kEscAscii) << ToHex(ch);
             ++checked;
         }
     }
     // NEC row 13 (83), NEC-selected IBM (374) and IBM (388) characters.
     EXPECT_EQ(checked, 83 + 374 + 388);
+}
+
+// JIS bytes -> Shift_JIS by the inverse of the arithmetic.
+std::string JisToSjis(unsigned char j1, unsigned char j2)
+{
+    const int lead = ((j1 + 1) >> 1) + (j1 <= 0x5E ? 0x70 : 0xB0);
+    const int trail = j2 + ((j1 & 1) ? (j2 > 0x5F ? 0x20 : 0x1F) : 0x7E);
+    return {static_cast<char>(lead), static_cast<char>(trail)};
+}
+
+TEST(PzConvTest, EveryCodeOfTheCodePageComesOutInSevenBitsAndReadsBackAsItself)
+{
+    // Every double-byte character of code page 932 as Python's codecs see it.
+    QString output;
+    const int rc = vostrel::test::RunProgram(
+        QStringLiteral(VOSTREL_PYTHON),
+        {QStringLiteral(VOSTREL_SOURCE_DIR "/tests/send/cp932_codes.py")}, &output);
+    ASSERT_EQ(rc, 0) << output.toStdString();
+    const QStringList lines = output.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 9604);
+    struct Code
+    {
+        std::string sjis;
+        unsigned codePoint;
+        std::string strictJis; // Python's iso2022_jp, empty when it has none
+    };
+    std::vector<Code> codes;
+    std::map<std::string, unsigned> codePointOf;
+    for (const QString &line : lines) {
+        const QStringList fields = line.split(u' ');
+        ASSERT_EQ(fields.size(), 3) << line.toStdString();
+        Code code{FromHex(fields[0].toStdString()), fields[1].toUInt(nullptr, 16),
+                  fields[2] == u"-" ? std::string() : FromHex(fields[2].toStdString())};
+        codePointOf[code.sjis] = code.codePoint;
+        codes.push_back(std::move(code));
+    }
+
+    const TPzConv conv;
+    int userDefined = 0;
+    int strict = 0;
+    int moved = 0;
+    int failures = 0;
+    auto fail = [&failures](const std::string &what) {
+        if (++failures <= 20)
+            ADD_FAILURE() << what;
+    };
+    for (const Code &code : codes) {
+        const auto lead = static_cast<unsigned char>(code.sjis[0]);
+        if (lead >= 0xF0 && lead <= 0xF9) {
+            // User-defined: no reader can show them, so none is written.
+            EXPECT_THROW(conv.ToIso2022Jp(code.sjis), ConversionError) << ToHex(code.sjis);
+            ++userDefined;
+            continue;
+        }
+        const std::string got = conv.ToIso2022Jp(code.sjis);
+        if (got.size() != 8 || !got.starts_with(kEscJis) || !got.ends_with(kEscAscii)) {
+            fail("Shift_JIS " + ToHex(code.sjis) + ": got " + ToHex(got));
+            continue;
+        }
+        const auto j1 = static_cast<unsigned char>(got[3]);
+        const auto j2 = static_cast<unsigned char>(got[4]);
+        if (j1 < 0x21 || j1 > 0x7E || j2 < 0x21 || j2 > 0x7E) {
+            fail("Shift_JIS " + ToHex(code.sjis) + " leaves 7 bits: " + ToHex(got));
+            continue;
+        }
+        // The code written reads back, by the arithmetic and the code page, as
+        // the same character.
+        const auto back = codePointOf.find(JisToSjis(j1, j2));
+        if (back == codePointOf.end() || back->second != code.codePoint)
+            fail("Shift_JIS " + ToHex(code.sjis) +
+                 " reads back as another character: " + ToHex(got));
+        // A character that JIS X 0208 holds is written exactly as a strict
+        // converter writes it.
+        if (!code.strictJis.empty()) {
+            ++strict;
+            if (got != code.strictJis)
+                fail("Shift_JIS " + ToHex(code.sjis) + ": got " + ToHex(got) + ", strict " +
+                     ToHex(code.strictJis));
+        }
+        const auto [a1, a2] =
+            TPzConv::SjisPairToJis(lead, static_cast<unsigned char>(code.sjis[1]));
+        if (a1 != j1 || a2 != j2)
+            ++moved;
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(userDefined, 1880);
+    EXPECT_EQ(strict, 6883);
+    // The 388 IBM extensions, the nine NEC row 13 characters that JIS X 0208
+    // holds too, and the NEC-selected ￢.
+    EXPECT_EQ(moved, 388 + 9 + 1);
+}
+
+TEST(PzConvTest, ExtensionCharactersTakeTheirMostWidelyReadCode)
+{
+    // Codes worked out with Python's cp932 codec: the other code of each
+    // character, then the arithmetic.
+    const struct
+    {
+        const char *character;
+        std::string sjis;
+        const char *jis;
+    } cases[] = {
+        {"髙", "\xFB\xFC", "7c62"}, // IBM -> NEC-selected EEE0
+        {"髙", "\xEE\xE0", "7c62"}, // NEC-selected as it is
+        {"﨑", "\xFA\xB1", "7975"}, // -> ED95
+        {"德", "\xFA\xBA", "797e"}, // -> ED9E
+        {"ⅰ", "\xFA\x40", "7c71"},  // -> EEEF
+        {"Ⅰ", "\xFA\x4A", "2d35"},  // -> NEC row 13, 8754
+        {"㈱", "\xFA\x58", "2d6a"}, // -> 878A
+        {"№", "\xFA\x59", "2d62"},  // -> 8782
+        {"￢", "\xFA\x54", "224c"}, // -> JIS X 0208, 81CA
+        {"￢", "\xEE\xF9", "224c"}, // NEC-selected -> 81CA
+        {"∵", "\xFA\x5B", "2268"},  // -> 81E6
+        {"∵", "\x87\x9A", "2268"},  // NEC row 13 -> 81E6
+        {"≒", "\x87\x90", "2262"},  // -> 81E0
+        {"∪", "\x87\x9C", "2240"},  // -> 81BE
+        {"①", "\x87\x40", "2d21"},  // row 13 only: as it is
+    };
+    const TPzConv conv;
+    for (const auto &c : cases) {
+        EXPECT_EQ(SjisToUtf8(c.sjis), c.character) << ToHex(c.sjis);
+        EXPECT_EQ(ToHex(conv.ToIso2022Jp(c.sjis)), "1b2442" + std::string(c.jis) + "1b2842")
+            << c.character << " " << ToHex(c.sjis);
+    }
+    // What the program's own codec makes of a typed 髙 is the IBM code.
+    ASSERT_EQ(S("髙橋"), "\xFB\xFC\x8B\xB4");
+    EXPECT_EQ(conv.ToIso2022Jp(S("髙橋")), kEscJis + "|b66" + kEscAscii);
+    const std::vector<std::string> words = conv.EncodeHeaderWords(S("山﨑 髙橋"));
+    ASSERT_EQ(words.size(), 1u);
+    EXPECT_EQ(WordPayload(words[0]),
+              kEscJis + ";3yu" + kEscAscii + " " + kEscJis + "|b66" + kEscAscii);
+}
+
+TEST(PzConvTest, AUserDefinedCharacterIsNeverWritten)
+{
+    const TPzConv conv;
+    for (const std::string &text : {std::string("a\xF0\x40"), S("件名") + "\xF9\xFC"}) {
+        try {
+            conv.ToIso2022Jp(text);
+            ADD_FAILURE() << ToHex(text) << " was written";
+        } catch (const ConversionError &e) {
+            EXPECT_NE(std::string(e.what()).find("外字（ユーザー定義文字）"), std::string::npos)
+                << e.what();
+        }
+        EXPECT_THROW(conv.EncodeHeaderWords(text), ConversionError);
+        EXPECT_THROW(conv.EncodeHeaderWord(text), ConversionError);
+    }
 }
 
 TEST(PzConvTest, EveryJisX0208CharacterMatchesAnIndependentConverter)

@@ -585,6 +585,30 @@ TEST_P(VanishingFileTest, AFileGoneDuringTheRunFailsThatMailAndTheOthersGoWithIt
 
 INSTANTIATE_TEST_SUITE_P(AttachmentOrPicture, VanishingFileTest, testing::Bool());
 
+TEST_F(SendEngineTest, AUserDefinedCharacterFailsItsMailBeforeAnythingIsSent)
+{
+    // The second recipient's name holds a user-defined character (F0 40),
+    // which the subject brings in.
+    std::vector<Recipient> people = People("p", 3);
+    people[1].fields[0] = "p2\xF0\x40";
+    AddList("three", people);
+    SendJob job = Job({"three"});
+    job.subject = S("<#-送信先名->様");
+
+    const RunSendResult result = Run(job);
+
+    EXPECT_EQ(RecipientsOf(recorder.Mails()),
+              (std::vector<std::vector<std::string>>{{"p1@example.jp"}, {"p3@example.jp"}}));
+    EXPECT_EQ(result.sentCount, 2);
+    ASSERT_EQ(result.failures.size(), 1u);
+    EXPECT_EQ(result.failures[0].position, 2);
+    EXPECT_EQ(result.firstFailure,
+              "メールを作成できませんでした\np2\uE000 <p2@example.jp> へのメール: "
+              "件名（差込タグ「送信先名」の値）の「\uE000」(U+E000, Shift_JIS F040) は外字"
+              "（ユーザー定義文字）のため、受け取った人には読めません。");
+    EXPECT_EQ(ListOf(result.failedListName), std::vector<Recipient>{people[1]});
+}
+
 TEST_F(SendEngineTest, AMailWithoutAnyAddressFailsWithoutBeingHandedOver)
 {
     AddList("empty", {});
