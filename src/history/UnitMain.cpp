@@ -62,7 +62,7 @@ const QString kBackupNotice =
 const QString kRestoreQuestion =
     u"現在のデータはすべて、選択したバックアップの内容に置き換えられます。よろしいですか？"_s;
 const QString kInvalidBackup =
-    u"バックファイルフォルダが正しくないか必要なファイルがないため読み込めません"_s;
+    u"バックアップフォルダが正しくないか必要なファイルがないため読み込めません"_s;
 // The sender's name, as stored, travels with its row of the filter list.
 constexpr int kNameRole = Qt::UserRole;
 // While a history loads, pending window events are processed at least this

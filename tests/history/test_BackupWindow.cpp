@@ -35,7 +35,7 @@ const QString kNotice = u"※作成されるバックアップは読込(復元)�
                         u"\r\n　パスワードを忘れないようにご注意ください"_s;
 const QString kMade = u"バックアップを作成しました"_s;
 const QString kInvalid =
-    u"バックファイルフォルダが正しくないか必要なファイルがないため読み込めません"_s;
+    u"バックアップフォルダが正しくないか必要なファイルがないため読み込めません"_s;
 const QString kLoaded = u"バックアップを読み込みました。パスワードを入力してください"_s;
 const QString kWrongPassword = u"パスワードが違います"_s;
 
