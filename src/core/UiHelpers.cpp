@@ -99,6 +99,10 @@ QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QS
     }
     if (!toolTip.isEmpty())
         button->setToolTip(toolTip);
+    // What a screen reader says: the caption on one line, or the tool tip of
+    // a button that shows its icon alone.
+    QString name = caption.isEmpty() ? toolTip : caption;
+    button->setAccessibleName(name.replace(QLatin1Char('\n'), QLatin1Char(' ')));
     return button;
 }
 

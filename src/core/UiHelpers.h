@@ -30,7 +30,8 @@ QStringList UseJapaneseQtTexts();
 
 // An image button: an icon of the program's theme (themeIcon), or the style's
 // own fallback picture when the theme is not installed; with an optional
-// caption beside the icon and a tooltip.
+// caption beside the icon and a tooltip. Its accessible name is the caption,
+// or the tool tip when it has none (every button without a caption needs one).
 QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QString &themeIcon,
                             QStyle::StandardPixmap fallback, const QString &caption = {},
                             const QString &toolTip = {});
