@@ -10,6 +10,7 @@
 #include "core/SjisCodec.h"
 #include "core/SjisText.h"
 #include "core/UiHelpers.h"
+#include "core/WindowSettings.h"
 #include "send/MessageBuilder.h"
 #include "send/StartSend.h"
 
@@ -305,6 +306,7 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(PanelMain);
     resize(960, 760);
+    RememberWindowLayout(this); // the size the user left it at
 
     connect(PNGBtnMailSend, &QToolButton::clicked, this,
             Guarded(this, &TFormMailMake::PNGBtnMailSendClick));

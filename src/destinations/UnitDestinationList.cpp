@@ -5,6 +5,7 @@
 #include "core/ReportList.h"
 #include "core/SjisCodec.h"
 #include "core/UiHelpers.h"
+#include "core/WindowSettings.h"
 #include "destinations/CsvFile.h"
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddReceivers.h"
@@ -277,6 +278,7 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
     ListViewAddress->setColumnWidth(2, 200);
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(u"SplitterLists"_s);
     splitter->addWidget(ListViewDestinationList);
     splitter->addWidget(ListViewAddress);
     splitter->setStretchFactor(0, 0);
@@ -323,6 +325,8 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
             Guarded(this, &TFormDestinationList::PNGBtnCSVWriteClick));
     connect(PNGBtnCSVRead, &QToolButton::clicked,
             Guarded(this, &TFormDestinationList::PNGBtnCSVReadClick));
+    // As the user left it: size, the splitter and the lists' column widths.
+    RememberWindowLayout(this);
 }
 
 void TFormDestinationList::showEvent(QShowEvent *event)
@@ -437,9 +441,11 @@ void TFormDestinationList::RefreshLists()
         item->setTextAlignment(kCountColumn, Qt::AlignRight | Qt::AlignVCenter);
         ListViewDestinationList->addTopLevelItem(item);
     }
+    // Wide enough for every name; wider when the user made it so.
+    const int kept = std::max(ListViewDestinationList->columnWidth(0), kNameColumnWidth);
     ListViewDestinationList->resizeColumnToContents(0);
-    if (ListViewDestinationList->columnWidth(0) < kNameColumnWidth)
-        ListViewDestinationList->setColumnWidth(0, kNameColumnWidth);
+    if (ListViewDestinationList->columnWidth(0) < kept)
+        ListViewDestinationList->setColumnWidth(0, kept);
 }
 
 void TFormDestinationList::RBSendTypeClick()
