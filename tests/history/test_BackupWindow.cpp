@@ -219,7 +219,8 @@ TEST_F(BackupWindowTest, TheFolderPickersOpenInTheFolderLastUsed)
     const fs::path backup = chosen / "Vostrel_backup";
     AnswerPasswords({});
     Restore(backup);
-    ASSERT_EQ(dialogs.Texts().last(), u"バックアップを読み込みました。パスワードを入力してください"_s);
+    ASSERT_EQ(dialogs.Texts().last(),
+              u"バックアップを読み込みました。パスワードを入力してください"_s);
     ASSERT_TRUE(fs::exists(SettingsFile())); // a restore leaves it alone
     main.reset();
     PickFolder({});
