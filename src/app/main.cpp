@@ -16,6 +16,8 @@ int main(int argc, char **argv)
         ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     vostrel::TVostrelApplication app(argc, argv);
+    // Qt's own texts in Japanese like the program's, whatever the locale.
+    vostrel::UseJapaneseQtTexts();
     QCoreApplication::setApplicationName(QStringLiteral("Vostrel"));
     QCoreApplication::setApplicationVersion(vostrel::ProgramVersion());
     // The desktop entry vostrel.desktop and the icon it names.

@@ -128,7 +128,15 @@ CopyResult CopyFileNoOverwrite(const fs::path &source, const fs::path &target)
 std::string CopyAttachment(const fs::path &chosenFile)
 {
     std::string name = AttachmentName(chosenFile);
-    CopyFileNoOverwrite(chosenFile, AttachmentFolder() / FileNameOf(name));
+    const fs::path target = AttachmentFolder() / FileNameOf(name);
+    std::error_code ec;
+    if (fs::equivalent(chosenFile, target, ec))
+        return name; // the leftover itself was chosen: it is the file
+    // A leftover never stands in for the chosen file.
+    if (fs::exists(fs::symlink_status(target, ec)) && !fs::remove(target, ec))
+        throw FileError::WriteFailed(target, FileError::ErrnoText(ec.value()));
+    if (CopyFileNoOverwrite(chosenFile, target) == CopyResult::AlreadyThere)
+        throw FileError::WriteFailed(target, "同じ名前のファイルがあります");
     return name;
 }
 

@@ -38,9 +38,11 @@ CopyResult CopyFileNoOverwrite(const std::filesystem::path &source,
                                const std::filesystem::path &target);
 
 // Copies a chosen file into the attachment folder under AttachmentName and
-// returns that name. An existing copy of the same name stays (the name is
-// returned all the same). Throws FileError or ConversionError when the copy
-// cannot be made; the name must then not be listed.
+// returns that name. The caller has made sure that the draft lists no
+// attachment of that name: a file of the name already in the folder is a
+// leftover that belongs to no draft, and the chosen file takes its place
+// (unless it is that very file). Throws FileError or ConversionError when the
+// copy cannot be made; the name must then not be listed.
 std::string CopyAttachment(const std::filesystem::path &chosenFile);
 
 // Deletes the named files of folder that exist. Names that are not plain file

@@ -10,6 +10,7 @@
 #include "core/SjisCodec.h"
 #include "core/SjisText.h"
 #include "core/UiHelpers.h"
+#include "core/WindowSettings.h"
 #include "send/MessageBuilder.h"
 #include "send/StartSend.h"
 
@@ -31,6 +32,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWebEngineView>
+#include <algorithm>
 #include <filesystem>
 
 namespace vostrel {
@@ -49,6 +51,8 @@ const QString kToHtmlQuestion =
 const QString kToTextQuestion =
     u"テキストモードに切り替える場合、HTMLモードで入力した内容は失われます。よろしいですか？"_s;
 const QString kTextFilter = u"テキストファイル(*.txt)"_s;
+const QString kSameAttachmentName =
+    u"同じ名前のファイル「%1」が既に添付されています。\n名前を変えてから添付してください。"_s;
 // The colour of an empty Cc or Bcc field.
 const QColor kSilver(0xC0, 0xC0, 0xC0);
 
@@ -302,6 +306,7 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(PanelMain);
     resize(960, 760);
+    RememberWindowLayout(this); // the size the user left it at
 
     connect(PNGBtnMailSend, &QToolButton::clicked, this,
             Guarded(this, &TFormMailMake::PNGBtnMailSendClick));
@@ -539,20 +544,34 @@ void TFormMailMake::RBBulkToggled(bool checked)
 
 void TFormMailMake::AddAttachment()
 {
-    const QString chosen = ChooseFile(OpenDialog, u"OpenDialog"_s, false, {});
-    if (chosen.isEmpty())
-        return;
-    std::string name;
-    try {
-        name = CopyAttachment(PathOf(chosen));
-    } catch (const VostrelError &e) {
-        ShowError(this, u"ファイルを添付できませんでした。\n"_s + QString::fromUtf8(e.what()));
-        return;
+    if (!OpenDialog) {
+        OpenDialog = new QFileDialog(this);
+        OpenDialog->setObjectName(u"OpenDialog"_s);
+        OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+        OpenDialog->setFileMode(QFileDialog::ExistingFiles); // several at once
     }
-    std::string list = attachments_;
-    if (!list.empty())
-        list += ',';
-    SetNameField(NameField::Attachments, list + name);
+    if (OpenDialog->exec() != QDialog::Accepted)
+        return;
+    std::vector<std::string> listed = SplitCommaNameList(attachments_);
+    for (const QString &chosen : OpenDialog->selectedFiles()) {
+        // Each file on its own: one that cannot be attached is named, and
+        // the others are attached all the same.
+        std::string name;
+        try {
+            name = AttachmentName(PathOf(chosen));
+            if (std::find(listed.begin(), listed.end(), name) != listed.end()) {
+                // Recipients would get one of the two under that name.
+                ShowMessage(this, kSameAttachmentName.arg(SjisToQString(name)));
+                continue;
+            }
+            CopyAttachment(PathOf(chosen));
+        } catch (const VostrelError &e) {
+            ShowError(this, u"ファイルを添付できませんでした。\n"_s + QString::fromUtf8(e.what()));
+            continue;
+        }
+        listed.push_back(name);
+        SetNameField(NameField::Attachments, JoinCommaNameList(listed));
+    }
 }
 
 void TFormMailMake::ResetAttachments()

@@ -59,7 +59,8 @@ public:
     void OpenCompose();
     // Chooses the names of the sender, To, Cc or Bcc field with the picker.
     void PickNames(PickerKind kind);
-    // Copies a chosen file into the work folder and lists it.
+    // Copies the chosen files into the work folder and lists them; a file
+    // whose name is listed already is refused with a message naming it.
     void AddAttachment();
     // Deletes every attachment copy and empties the list.
     void ResetAttachments();
@@ -128,7 +129,7 @@ private:
     void EnsureBrowser();
     void StartNewMail();
 
-    // The file chosen in one of the three file dialogs; empty when cancelled.
+    // The file chosen in one of the text file dialogs; empty when cancelled.
     QString ChooseFile(QFileDialog *&dialog, const QString &objectName, bool save,
                        const QString &filter);
 

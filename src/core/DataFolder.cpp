@@ -71,6 +71,7 @@ void OpenDataFolder(const fs::path &dataFolder)
             failure = std::current_exception();
     }
     PrepareDataFolder(dataFolder);
+    RemoveDraftCopies(dataFolder);
     if (failure)
         std::rethrow_exception(failure);
 }
@@ -117,6 +118,19 @@ void RemovePlainWorkFiles(const fs::path &dataFolder)
     }
     for (const fs::path &page : pages)
         fs::remove(page, ec);
+}
+
+void RemoveDraftCopies(const fs::path &dataFolder)
+{
+    for (const char *folder : {"AppendedImage", "HtmlImage"}) {
+        std::vector<fs::path> entries;
+        std::error_code ec;
+        for (fs::directory_iterator it(dataFolder / "work" / folder, ec), end; !ec && it != end;
+             it.increment(ec))
+            entries.push_back(it->path());
+        for (const fs::path &entry : entries)
+            fs::remove_all(entry, ec); // a link goes, never what it points to
+    }
 }
 
 fs::path FileNameOf(std::string_view sjisName)

@@ -27,8 +27,12 @@ void PrepareDataFolder(const std::filesystem::path &dataFolder);
 // read: sets DataFolder(), finishes or undoes a restore and a password change
 // that a crash interrupted, and only then prepares the tree
 // (PrepareDataFolder); a folder made again before the recovery would stand
-// in the place of one that a restore had moved away. An error of the recovery
-// is thrown once the tree is prepared.
+// in the place of one that a restore had moved away. At the start no draft
+// is kept, so the copies of attachments and inline pictures still in the work
+// folder (left by a crash, a kill or a restore) belong to none: they are
+// removed (RemoveDraftCopies), and an old file can never go out under the
+// name of a new one. An error of the recovery is thrown once the tree is
+// prepared.
 void OpenDataFolder(const std::filesystem::path &dataFolder);
 
 // Takes the group and other permission bits off the data folder and off every
@@ -43,6 +47,10 @@ bool IsPlainWorkFile(std::string_view fileName);
 // Deletes the plain work pages directly in the work folder of dataFolder;
 // the draft's AppendedImage/ and HtmlImage/ are not touched.
 void RemovePlainWorkFiles(const std::filesystem::path &dataFolder);
+
+// Empties the draft's folders work/AppendedImage/ and work/HtmlImage/ of
+// dataFolder (the folders themselves stay), silently.
+void RemoveDraftCopies(const std::filesystem::path &dataFolder);
 
 // The file name on disk of a name held as Shift_JIS text (its UTF-8 form).
 std::filesystem::path FileNameOf(std::string_view sjisName);

@@ -1,11 +1,14 @@
 #include "core/UiHelpers.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QToolButton>
+#include <QTranslator>
 #include <limits>
 
 namespace vostrel {
@@ -22,6 +25,60 @@ void UseProgramIconTheme()
             paths << folder;
     QIcon::setThemeSearchPaths(paths);
     QIcon::setThemeName(QString::fromLatin1(kIconTheme));
+}
+
+namespace {
+
+// The source editor's context menu asks for the same texts as the line
+// edits' menu ("&Undo", "Cu&t", "Select All" ...) under its own context;
+// this answers them from the line edits' translations.
+class EditorMenuTexts : public QTranslator
+{
+public:
+    explicit EditorMenuTexts(const QTranslator &qtbase)
+        : qtbase_(qtbase)
+    {}
+    QString translate(const char *context, const char *sourceText, const char *disambiguation,
+                      int n) const override
+    {
+        if (qstrcmp(context, "QsciScintilla") != 0)
+            return {};
+        return qtbase_.translate("QLineEdit", sourceText, disambiguation, n);
+    }
+    bool isEmpty() const override { return false; }
+
+private:
+    const QTranslator &qtbase_;
+};
+
+} // namespace
+
+QStringList UseJapaneseQtTexts()
+{
+    static bool done = false;
+    static QStringList loaded;
+    if (done)
+        return loaded;
+    done = true;
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    QTranslator *qtbase = nullptr;
+    for (const char *catalogue : {"qtbase_ja", "qtwebengine_ja", "qscintilla_ja"}) {
+        auto *translator = new QTranslator(QCoreApplication::instance());
+        if (!translator->load(QString::fromLatin1(catalogue), folder)) {
+            delete translator;
+            continue;
+        }
+        QCoreApplication::installTranslator(translator);
+        loaded << QString::fromLatin1(catalogue);
+        if (qstrcmp(catalogue, "qtbase_ja") == 0)
+            qtbase = translator;
+    }
+    if (qtbase && !loaded.contains(QStringLiteral("qscintilla_ja"))) {
+        auto *editorMenu = new EditorMenuTexts(*qtbase);
+        editorMenu->setParent(QCoreApplication::instance());
+        QCoreApplication::installTranslator(editorMenu);
+    }
+    return loaded;
 }
 
 QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QString &themeIcon,
@@ -42,6 +99,10 @@ QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QS
     }
     if (!toolTip.isEmpty())
         button->setToolTip(toolTip);
+    // What a screen reader says: the caption on one line, or the tool tip of
+    // a button that shows its icon alone.
+    QString name = caption.isEmpty() ? toolTip : caption;
+    button->setAccessibleName(name.replace(QLatin1Char('\n'), QLatin1Char(' ')));
     return button;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStyle>
 #include <initializer_list>
 
@@ -18,9 +19,19 @@ namespace vostrel {
 inline constexpr const char *kIconTheme = "breeze";
 void UseProgramIconTheme();
 
+// Qt's own texts (the buttons of message boxes, the file dialogs, the context
+// menus of text fields and of the HTML source editor) in Japanese, whatever
+// the system's locale, since the program's own texts are Japanese: the
+// catalogues qtbase_ja, qtwebengine_ja and qscintilla_ja of Qt's translation
+// folder. A catalogue that is missing is skipped; without qscintilla_ja the
+// source editor's menu takes the texts of the line edits' menu. Returns the
+// catalogues loaded (a second call loads nothing more and returns the same).
+QStringList UseJapaneseQtTexts();
+
 // An image button: an icon of the program's theme (themeIcon), or the style's
 // own fallback picture when the theme is not installed; with an optional
-// caption beside the icon and a tooltip.
+// caption beside the icon and a tooltip. Its accessible name is the caption,
+// or the tool tip when it has none (every button without a caption needs one).
 QToolButton *NewImageButton(QWidget *parent, const QString &objectName, const QString &themeIcon,
                             QStyle::StandardPixmap fallback, const QString &caption = {},
                             const QString &toolTip = {});

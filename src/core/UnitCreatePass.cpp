@@ -81,6 +81,8 @@ TFormCreatePass::TFormCreatePass(QWidget *parent)
                          EditPassNew, EditPassNew_Re);
     BtnConfig = NewPushButton(this, QStringLiteral("BtnConfig"), QStringLiteral("設定"), false);
     BtnClose = NewPushButton(this, QStringLiteral("BtnClose"), QStringLiteral("キャンセル"), false);
+    // Enter in either field confirms, as the log-in's does.
+    BtnConfig->setDefault(true);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(CBNotPass);
     layout->addWidget(group);

@@ -129,6 +129,11 @@ TFormAddMailList::TFormAddMailList(QWidget *parent)
     connect(PNGBtnAdd, &QToolButton::clicked, Guarded(this, &TFormAddMailList::PNGBtnAddClick));
     connect(PNGBtnDelete, &QToolButton::clicked,
             Guarded(this, &TFormAddMailList::PNGBtnDeleteClick));
+    // A double-click moves the item across, as its arrow button does.
+    connect(ListViewAddressList, &QTreeWidget::itemDoubleClicked,
+            Guarded(this, [this](QTreeWidgetItem *, int) { PNGBtnAddClick(); }));
+    connect(ListViewConfigList, &QTreeWidget::itemDoubleClicked,
+            Guarded(this, [this](QTreeWidgetItem *, int) { PNGBtnDeleteClick(); }));
     connect(BtnConfig, &QPushButton::clicked, this, &QDialog::accept);
     connect(PNGBtnConfig, &QToolButton::clicked, this, &QDialog::accept);
     connect(BtnClose, &QPushButton::clicked, this, &QDialog::reject);

@@ -183,7 +183,7 @@ TFormCsvImport::TFormCsvImport(QWidget *parent)
         const QString caption = i == 0   ? u"宛先名"_s
                                 : i == 1 ? u"敬称"_s
                                 : i == 2 ? u"メールアドレス"_s
-                                         : u"差出"_s + FullWidthNumber(static_cast<int>(i) - 2);
+                                         : u"差込"_s + FullWidthNumber(static_cast<int>(i) - 2);
         auto *label = new QLabel(caption, this);
         label->setBuddy(boxes[i]);
         const int row = static_cast<int>(i) / 5;

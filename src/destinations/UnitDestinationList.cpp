@@ -5,6 +5,7 @@
 #include "core/ReportList.h"
 #include "core/SjisCodec.h"
 #include "core/UiHelpers.h"
+#include "core/WindowSettings.h"
 #include "destinations/CsvFile.h"
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddReceivers.h"
@@ -51,6 +52,11 @@ constexpr qint64 kShowRowsEveryMs = 150;
 constexpr std::uintmax_t kSmallestRecipient = 13 * 12;
 // The list's name, as stored, travels with its row.
 constexpr int kNameRole = Qt::UserRole;
+// The number of recipients a list holds, from its count field.
+constexpr int kCountColumn = 4;
+const QString kCountCaption = u"件数"_s;
+// The name column is at least this wide, and as wide as the longest name.
+constexpr int kNameColumnWidth = 170;
 
 QString Mark(bool set)
 {
@@ -251,13 +257,18 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
 
     ListViewDestinationList = new QTreeWidget(this);
     ListViewDestinationList->setObjectName(u"ListViewDestinationList"_s);
-    SetupReportList(ListViewDestinationList, {u"送信先リスト"_s, u"宛先"_s, u"Cc"_s, u"Bcc"_s});
-    ListViewDestinationList->setColumnWidth(0, 170);
+    SetupReportList(ListViewDestinationList,
+                    {u"送信先リスト"_s, u"宛先"_s, u"Cc"_s, u"Bcc"_s, kCountCaption});
+    ListViewDestinationList->setColumnWidth(0, kNameColumnWidth);
     for (int column = 1; column <= 3; ++column) {
         ListViewDestinationList->setColumnWidth(column, 44);
         ListViewDestinationList->headerItem()->setTextAlignment(column, Qt::AlignCenter);
     }
+    ListViewDestinationList->setColumnWidth(kCountColumn, 64);
+    ListViewDestinationList->headerItem()->setTextAlignment(kCountColumn, Qt::AlignCenter);
     ListViewDestinationList->header()->setStretchLastSection(false);
+    // Names that differ only at their end (..._未送信, ..._送信失敗) stay apart.
+    ListViewDestinationList->setTextElideMode(Qt::ElideMiddle);
 
     addressModel_ = new RecipientTableModel(this);
     ListViewAddress = new QTableView(this);
@@ -267,6 +278,7 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
     ListViewAddress->setColumnWidth(2, 200);
 
     auto *splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(u"SplitterLists"_s);
     splitter->addWidget(ListViewDestinationList);
     splitter->addWidget(ListViewAddress);
     splitter->setStretchFactor(0, 0);
@@ -313,6 +325,8 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
             Guarded(this, &TFormDestinationList::PNGBtnCSVWriteClick));
     connect(PNGBtnCSVRead, &QToolButton::clicked,
             Guarded(this, &TFormDestinationList::PNGBtnCSVReadClick));
+    // As the user left it: size, the splitter and the lists' column widths.
+    RememberWindowLayout(this);
 }
 
 void TFormDestinationList::showEvent(QShowEvent *event)
@@ -420,8 +434,18 @@ void TFormDestinationList::RefreshLists()
         item->setText(3, Mark(flags.bcc));
         for (int column = 1; column <= 3; ++column)
             item->setTextAlignment(column, Qt::AlignCenter);
+        item->setToolTip(0, item->text(0));
+        // Only the count field is read (ListDestinationLists), never the recipients.
+        item->setText(kCountColumn,
+                      entry.headerReadable ? QString::number(entry.count) : u"不明"_s);
+        item->setTextAlignment(kCountColumn, Qt::AlignRight | Qt::AlignVCenter);
         ListViewDestinationList->addTopLevelItem(item);
     }
+    // Wide enough for every name; wider when the user made it so.
+    const int kept = std::max(ListViewDestinationList->columnWidth(0), kNameColumnWidth);
+    ListViewDestinationList->resizeColumnToContents(0);
+    if (ListViewDestinationList->columnWidth(0) < kept)
+        ListViewDestinationList->setColumnWidth(0, kept);
 }
 
 void TFormDestinationList::RBSendTypeClick()
@@ -506,6 +530,7 @@ void TFormDestinationList::SaveSelectedList()
                             if (written % kSaveEventsEvery == 1)
                                 QCoreApplication::processEvents();
                         });
+    selectedList_->setText(kCountColumn, QString::number(addressModel_->Recipients().size()));
 }
 
 void TFormDestinationList::PNGBtnAddListClick()

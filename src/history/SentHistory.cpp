@@ -163,9 +163,98 @@ fs::path HistoryWorkFile()
     return WorkFolder() / "History_work.html";
 }
 
+namespace {
+
+// The elements whose tags make a body HTML.
+constexpr std::string_view kHtmlElements[] = {
+    "a",     "abbr",   "address", "article", "b",   "base", "big",   "blockquote", "body",
+    "br",    "center", "cite",    "code",    "col", "dd",   "div",   "dl",         "dt",
+    "em",    "font",   "footer",  "h1",      "h2",  "h3",   "h4",    "h5",         "h6",
+    "head",  "header", "hr",      "html",    "i",   "img",  "li",    "link",       "main",
+    "map",   "meta",   "ol",      "p",       "pre", "q",    "s",     "section",    "small",
+    "span",  "strike", "strong",  "style",   "sub", "sup",  "table", "tbody",      "td",
+    "tfoot", "th",     "thead",   "title",   "tr",  "tt",   "u",     "ul"};
+
+char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsAsciiAlnum(char c)
+{
+    return (c >= '0' && c <= '9') || (LowerAscii(c) >= 'a' && LowerAscii(c) <= 'z');
+}
+
+// The text page of a body: "<", ">", "&" and '"' never occur as the second
+// byte of a Shift_JIS character, so they are escaped byte by byte.
+std::string TextPage(std::string_view text)
+{
+    std::string page = "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta charset=\"Shift_JIS\">\r\n"
+                       "</head>\r\n<body>\r\n<pre style=\"white-space: pre-wrap; "
+                       "font-family: inherit;\">";
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            page += "&amp;";
+            break;
+        case '<':
+            page += "&lt;";
+            break;
+        case '>':
+            page += "&gt;";
+            break;
+        case '"':
+            page += "&quot;";
+            break;
+        default:
+            page += c;
+        }
+    }
+    page += "</pre>\r\n</body>\r\n</html>\r\n";
+    return page;
+}
+
+} // namespace
+
+bool LooksLikeHtml(std::string_view body)
+{
+    // "<" is never the second byte of a Shift_JIS character.
+    for (std::size_t at = body.find('<'); at != std::string_view::npos;
+         at = body.find('<', at + 1)) {
+        std::size_t start = at + 1;
+        std::string name;
+        if (start < body.size() && body[start] == '!') {
+            for (std::size_t i = start + 1; i < body.size() && name.size() < 7; ++i)
+                name += LowerAscii(body[i]);
+            if (name == "doctype")
+                return true;
+            continue;
+        }
+        if (start < body.size() && body[start] == '/')
+            ++start;
+        std::size_t end = start;
+        while (end < body.size() && IsAsciiAlnum(body[end]))
+            name += LowerAscii(body[end++]);
+        if (name.empty() || end == body.size())
+            continue;
+        const char next = body[end];
+        if (next != '>' && next != '/' && next != ' ' && next != '\t' && next != '\r' &&
+            next != '\n')
+            continue;
+        if (std::find(std::begin(kHtmlElements), std::end(kHtmlElements), name) !=
+            std::end(kHtmlElements))
+            return true;
+    }
+    return false;
+}
+
 std::string HistoryPage(std::string_view body, const std::optional<fs::path> &pictureFolder)
 {
     const std::string text = TextLinesWithCrLf(body);
+    if (text.empty())
+        return text;
+    if (!LooksLikeHtml(text))
+        return TextPage(text);
     if (pictureFolder)
         return PreviewPage(text, *pictureFolder);
     if (DeclaredCharset(text).find("UTF-8") != std::string::npos)

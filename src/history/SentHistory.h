@@ -103,10 +103,17 @@ std::vector<std::size_t> HistorySortOrder(const std::vector<HistoryEntry> &entri
 
 // WorkFolder() + "History_work.html".
 std::filesystem::path HistoryWorkFile();
-// The page of a previewed body for the browser: its lines joined by CR LF,
-// every "cid:" pointing at the picture folder (as a file address), converted
-// to UTF-8 when the body declares that charset. Without a picture folder
-// "cid:" stays as it is.
+// True when a logged body is the source of an HTML mail (the log does not
+// say): it holds a document type declaration, or a start or end tag of an
+// element of HTML ("<p>", "<br/>", "</div>", "<font color=...>" ...). An
+// address in angle brackets or a "<" in a sentence is no tag.
+bool LooksLikeHtml(std::string_view body);
+// The page of a previewed body for the browser. An HTML body: its lines
+// joined by CR LF, every "cid:" pointing at the picture folder (as a file
+// address), converted to UTF-8 when the body declares that charset; without a
+// picture folder "cid:" stays as it is. A text body is shown as text: a
+// Shift_JIS page holding it escaped ("&", "<", ">", '"'), its lines kept. An
+// empty body gives an empty page.
 std::string HistoryPage(std::string_view body,
                         const std::optional<std::filesystem::path> &pictureFolder);
 // Writes HistoryPage into HistoryWorkFile() and returns that file. Throws

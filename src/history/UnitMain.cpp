@@ -14,6 +14,7 @@
 #include "core/UnitCreatePass.h"
 #include "core/UnitLoginPass.h"
 #include "core/UnitSoftConfig.h"
+#include "core/WindowSettings.h"
 #include "history/HistoryTableModel.h"
 #include "history/UnitVersion.h"
 #include "send/StartSend.h"
@@ -63,7 +64,7 @@ const QString kBackupNotice =
 const QString kRestoreQuestion =
     u"現在のデータはすべて、選択したバックアップの内容に置き換えられます。よろしいですか？"_s;
 const QString kInvalidBackup =
-    u"バックファイルフォルダが正しくないか必要なファイルがないため読み込めません"_s;
+    u"バックアップフォルダが正しくないか必要なファイルがないため読み込めません"_s;
 // The sender's name, as stored, travels with its row of the filter list.
 constexpr int kNameRole = Qt::UserRole;
 // While a history loads, pending window events are processed at least this
@@ -308,6 +309,8 @@ TFormMain::TFormMain(QWidget *parent)
             Guarded(this, [this](int) { PageControlMailTextChange(); }));
 
     resize(1100, 720);
+    // As the user left it: size, splitters and the lists' column widths.
+    RememberWindowLayout(this);
 }
 
 void TFormMain::SetLinks(Links links)
@@ -657,6 +660,9 @@ std::optional<fs::path> TFormMain::SelectFolder(const QString &caption)
         selectFolderDialog_->setAcceptMode(QFileDialog::AcceptOpen);
         selectFolderDialog_->setDirectory(QDir::homePath());
     }
+    // Backup and restore both open in the folder the last of them used.
+    if (const QString last = LastBackupFolder(); !last.isEmpty())
+        selectFolderDialog_->setDirectory(last);
     selectFolderDialog_->setWindowTitle(caption);
     if (selectFolderDialog_->exec() != QDialog::Accepted)
         return std::nullopt;
@@ -685,6 +691,7 @@ void TFormMain::PNGBtnBkSaveClick()
         // partial backup folder is left.
         MakeBackup(*chosen);
     }
+    SetLastBackupFolder(QFile::decodeName(QByteArray::fromStdString(chosen->native())));
     ShowMessage(this, u"バックアップを作成しました"_s);
 }
 
@@ -720,6 +727,7 @@ void TFormMain::PNGBtnBkLoadClick()
         // was and is named in the error.
         RestoreBackup(*chosen, *key);
     }
+    SetLastBackupFolder(QFile::decodeName(QByteArray::fromStdString(chosen->native())));
     ShowMessage(this, u"バックアップを読み込みました。パスワードを入力してください"_s);
     // The restored data under its password, which was entered above: the
     // history is loaded afresh without asking for it again.

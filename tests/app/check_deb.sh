@@ -24,8 +24,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 echo "Depends: $depends"
 # What the program links (computed from the binary) and what it loads.
-for needed in fonts-noto-cjk breeze-icon-theme libqt6svg6 qt6-qpa-plugins libqt6widgets6 \
-              libqt6webenginewidgets6 libqt6webenginecore6-bin libqscintilla2-qt6-15 libssl3; do
+for needed in fonts-noto-cjk breeze-icon-theme libqt6svg6 qt6-qpa-plugins qt6-translations-l10n \
+              libqt6widgets6 libqt6webenginewidgets6 libqt6webenginecore6-bin libqscintilla2-qt6-15 libssl3; do
   grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
 # Nothing needed only to build or to test.

@@ -108,7 +108,18 @@ ComposeTest::PickerView ComposeTest::Pick(const QString &button, const QStringLi
 
 void ComposeTest::ChooseFile(const QString &objectName, const std::filesystem::path &file)
 {
-    const QString path = QString::fromStdString(file.native());
+    ChooseFiles(objectName, {file});
+}
+
+void ComposeTest::ChooseFiles(const QString &objectName,
+                              const std::vector<std::filesystem::path> &files)
+{
+    // One name as it is; several each in double quotes, as the dialog joins them.
+    QString path;
+    for (const std::filesystem::path &file : files) {
+        const QString name = QString::fromStdString(file.native());
+        path += files.size() == 1 ? name : u"\""_s + name + u"\" "_s;
+    }
     WhenModal(objectName, [path](QWidget *w) {
         auto *dialog = qobject_cast<QFileDialog *>(w);
         ASSERT_NE(dialog, nullptr);

@@ -49,6 +49,8 @@ protected:
 
     // Answers the next file dialog named objectName with file.
     void ChooseFile(const QString &objectName, const std::filesystem::path &file);
+    // Answers it with several files at once, as typed in its name field.
+    void ChooseFiles(const QString &objectName, const std::vector<std::filesystem::path> &files);
 
     QLineEdit *Edit(const QString &name) const;
     QPlainTextEdit *Memo() const;

@@ -41,6 +41,8 @@ const QString kToText =
 const QString kBulkNotice = u"※「宛先ごとに送信」は宛先の方に宛先リストに含まれたアドレスがメール"
                             u"に表示されます。\n　メール送信の際はご注意ください"_s;
 const QColor kSilver(0xC0, 0xC0, 0xC0);
+const QString kSameName =
+    u"同じ名前のファイル「%1」が既に添付されています。\n名前を変えてから添付してください。"_s;
 
 using MailMakeTest = ComposeTest;
 
@@ -239,25 +241,30 @@ TEST_F(MailMakeTest, CheckingPerListSendingShowsTheNoticeOnce)
 
 // ---- Attachments ----
 
+// A second file of an attached name would leave recipients with one of the
+// two under that name: it is refused, named, and nothing changes.
 TEST_F(MailMakeTest, AttachmentsAreCopiedUnderTheirNamesAndNeverOverwritten)
 {
     fs::create_directories(TempDir() / "one");
     fs::create_directories(TempDir() / "two");
     WriteBytes(TempDir() / "a,b.txt", "comma");
-    WriteBytes(TempDir() / "one" / "x.pdf", "first x");
-    WriteBytes(TempDir() / "two" / "x.pdf", "second x");
+    WriteBytes(TempDir() / "one" / "見積書.pdf", "first");
+    WriteBytes(TempDir() / "two" / "見積書.pdf", "second");
     Open();
-    for (const fs::path &file :
-         {TempDir() / "a,b.txt", TempDir() / "one" / "x.pdf", TempDir() / "two" / "x.pdf"}) {
+    for (const fs::path &file : {TempDir() / "a,b.txt", TempDir() / "one" / "見積書.pdf",
+                                 TempDir() / "two" / "見積書.pdf"}) {
         ChooseFile(u"OpenDialog"_s, file);
         Click(u"PNGBtnAppended"_s);
     }
-    EXPECT_EQ(Edit(u"EditAppended"_s)->text(), u"a，b.txt,x.pdf,x.pdf"_s);
+    EXPECT_EQ(Edit(u"EditAppended"_s)->text(), u"a，b.txt,見積書.pdf"_s);
     EXPECT_EQ(ReadBytes(AttachmentFolder() / "a，b.txt"), "comma");
-    EXPECT_EQ(ReadBytes(AttachmentFolder() / "x.pdf"), "first x");
+    EXPECT_EQ(ReadBytes(AttachmentFolder() / "見積書.pdf"), "first");
     EXPECT_EQ(BuildSendJob(form->Draft()).attachments,
-              (std::vector<std::string>{S("a，b.txt"), "x.pdf", "x.pdf"}));
-    EXPECT_TRUE(dialogs.shown.empty());
+              (std::vector<std::string>{S("a，b.txt"), S("見積書.pdf")}));
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Message);
+    EXPECT_EQ(dialogs.shown[0].text, kSameName.arg(u"見積書.pdf"_s));
+    dialogs.Clear();
 
     Click(u"PNGBtnReset"_s);
     EXPECT_TRUE(Edit(u"EditAppended"_s)->text().isEmpty());
@@ -269,6 +276,48 @@ TEST_F(MailMakeTest, AttachmentsAreCopiedUnderTheirNamesAndNeverOverwritten)
     EXPECT_TRUE(Edit(u"EditAppended"_s)->text().isEmpty());
     EXPECT_TRUE(fs::exists(AttachmentFolder() / "stranger.txt"));
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// Several files chosen at once are all attached, in order; among them, one
+// whose name is listed already is refused and named, the others go in.
+TEST_F(MailMakeTest, SeveralChosenFilesAreAllAttached)
+{
+    fs::create_directories(TempDir() / "old");
+    WriteBytes(TempDir() / "old" / "b.txt", "older b");
+    for (const char *name : {"a.txt", "b.txt", "c 1.pdf"})
+        WriteBytes(TempDir() / name, name);
+    Open();
+    ChooseFile(u"OpenDialog"_s, TempDir() / "old" / "b.txt");
+    Click(u"PNGBtnAppended"_s);
+    ChooseFiles(u"OpenDialog"_s, {TempDir() / "a.txt", TempDir() / "b.txt", TempDir() / "c 1.pdf"});
+    Click(u"PNGBtnAppended"_s);
+    EXPECT_EQ(Edit(u"EditAppended"_s)->text(), u"b.txt,a.txt,c 1.pdf"_s);
+    EXPECT_EQ(ReadBytes(AttachmentFolder() / "a.txt"), "a.txt");
+    EXPECT_EQ(ReadBytes(AttachmentFolder() / "b.txt"), "older b");
+    EXPECT_EQ(ReadBytes(AttachmentFolder() / "c 1.pdf"), "c 1.pdf");
+    EXPECT_EQ(dialogs.Texts(), QStringList{kSameName.arg(u"b.txt"_s)});
+}
+
+// A copy of the name that no draft lists (left by a restore, say) never goes
+// out in place of the chosen file.
+TEST_F(MailMakeTest, ALeftoverCopyOfTheNameGivesWayToTheChosenFile)
+{
+    WriteBytes(TempDir() / "見積書.pdf", "new");
+    Open();
+    WriteBytes(AttachmentFolder() / "見積書.pdf", "old");
+    ChooseFile(u"OpenDialog"_s, TempDir() / "見積書.pdf");
+    Click(u"PNGBtnAppended"_s);
+    EXPECT_EQ(Edit(u"EditAppended"_s)->text(), u"見積書.pdf"_s);
+    EXPECT_EQ(ReadBytes(AttachmentFolder() / "見積書.pdf"), "new");
+    EXPECT_TRUE(dialogs.shown.empty());
+
+    // Choosing the copy itself attaches it as it is.
+    Click(u"PNGBtnReset"_s);
+    WriteBytes(AttachmentFolder() / "見積書.pdf", "kept");
+    ChooseFile(u"OpenDialog"_s, AttachmentFolder() / "見積書.pdf");
+    Click(u"PNGBtnAppended"_s);
+    EXPECT_EQ(Edit(u"EditAppended"_s)->text(), u"見積書.pdf"_s);
+    EXPECT_EQ(ReadBytes(AttachmentFolder() / "見積書.pdf"), "kept");
 }
 
 TEST_F(MailMakeTest, AFailedCopyIsReportedAndNotListed)

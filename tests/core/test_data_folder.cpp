@@ -53,14 +53,29 @@ TEST_F(DataFolderTest, OnlyTheWorkPagesAndTheirTemporaryFilesArePlainWorkFiles)
         EXPECT_FALSE(IsPlainWorkFile(name)) << name;
 }
 
-TEST_F(DataFolderTest, TheStartRemovesTheWorkPagesAndLeavesTheDraftAsItIs)
+// No draft is kept at the start: copies of attachments and pictures left by
+// a crash, a kill or a restore go too, so that none of them can ever be sent
+// under the name of a file attached later. What they point to stays.
+TEST_F(DataFolderTest, TheStartRemovesTheWorkPagesAndTheLeftoverDraftCopies)
 {
     WriteWorkFiles();
+    fs::create_directories(Work() / "AppendedImage" / "folder");
+    WriteBytes(Work() / "AppendedImage" / "folder" / "inner.txt", "old");
+    WriteBytes(Work() / "AppendedImage" / ".見積書.pdf.a1B2c3", "half a copy");
+    WriteBytes(TempDir() / "elsewhere.pdf", "not ours");
+    fs::create_symlink(TempDir() / "elsewhere.pdf", Work() / "HtmlImage" / "link.pdf");
+    PrepareDataFolder(DataFolder()); // preparing alone keeps a kept draft's copies
+    EXPECT_EQ(ReadBytes(Work() / "AppendedImage" / "表.xlsx"), "kept");
+
     OpenDataFolder(DataFolder());
     for (const char *page : kPages)
         EXPECT_FALSE(fs::exists(Work() / page)) << page;
-    for (const char *kept : kKept)
-        EXPECT_EQ(ReadBytes(Work() / kept), "kept") << kept;
+    for (const char *folder : {"AppendedImage", "HtmlImage"}) {
+        EXPECT_TRUE(fs::is_empty(Work() / folder)) << folder;
+        EXPECT_EQ(ModeOf(Work() / folder), 0700u) << folder;
+    }
+    EXPECT_EQ(ReadBytes(Work() / "notes.txt"), "kept");
+    EXPECT_EQ(ReadBytes(TempDir() / "elsewhere.pdf"), "not ours");
 }
 
 TEST_F(DataFolderTest, BackupsAndRestoresLeaveTheWorkPagesOut)

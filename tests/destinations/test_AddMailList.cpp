@@ -165,6 +165,33 @@ TEST_F(ListPickerTest, AddRemoveAndTheirMessages)
     EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
+// A double-click on an offered item adds it, on a chosen one removes it, in
+// the list chooser and the account chooser alike; twice is said as by the button.
+TEST_F(ListPickerTest, ADoubleClickMovesAnItemAcross)
+{
+    auto doubleClick = [](QTreeWidget *list, int row) {
+        QTreeWidgetItem *item = list->topLevelItem(row);
+        ASSERT_NE(item, nullptr);
+        const QPoint at = list->visualItemRect(item).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    };
+    for (PickerKind kind : {PickerKind::To, PickerKind::Sender}) {
+        picker.Prepare(kind, {"x"});
+        ASSERT_TRUE(ShowWindow(&picker));
+        const QString offered = Names(Left()).front();
+        doubleClick(Left(), 0);
+        EXPECT_EQ(Names(Right()), (QStringList{u"x"_s, offered}));
+        doubleClick(Left(), 0);
+        EXPECT_EQ(dialogs.Texts(), QStringList{u"選択中の項目は既に追加されています"_s});
+        doubleClick(Right(), 0);
+        EXPECT_EQ(Names(Right()), QStringList{offered});
+        EXPECT_TRUE(picker.isVisible());
+        picker.hide();
+        dialogs.Clear();
+    }
+}
+
 TEST_F(ListPickerTest, CloseCancels)
 {
     picker.Prepare(PickerKind::To, {});

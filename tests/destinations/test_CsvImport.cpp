@@ -375,10 +375,10 @@ TEST_F(CsvImportTest, ImportDialogShowsTheFileAsATableWithNumberedColumns)
                                    u"CBSashi2"_s, u"CBSashi3"_s, u"CBSashi4"_s,  u"CBSashi5"_s,
                                    u"CBSashi6"_s, u"CBSashi7"_s, u"CBSashi8"_s,  u"CBSashi9"_s,
                                    u"CBSashi10"_s};
-        const QStringList labels = {u"宛先名"_s,  u"敬称"_s,   u"メールアドレス"_s, u"差出１"_s,
-                                    u"差出２"_s,  u"差出３"_s, u"差出４"_s,         u"差出５"_s,
-                                    u"差出６"_s,  u"差出７"_s, u"差出８"_s,         u"差出９"_s,
-                                    u"差出１０"_s};
+        const QStringList labels = {u"宛先名"_s,  u"敬称"_s,   u"メールアドレス"_s, u"差込１"_s,
+                                    u"差込２"_s,  u"差込３"_s, u"差込４"_s,         u"差込５"_s,
+                                    u"差込６"_s,  u"差込７"_s, u"差込８"_s,         u"差込９"_s,
+                                    u"差込１０"_s};
         QList<QLabel *> allLabels = csvImport.findChildren<QLabel *>();
         for (int i = 0; i < names.size(); ++i) {
             QComboBox *box = Box(names[i]);

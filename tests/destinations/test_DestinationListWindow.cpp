@@ -156,8 +156,10 @@ TEST_F(DestinationListWindowTest, ShowsListsWithMarksAndFilters)
     EXPECT_EQ(window->windowTitle(), u"送信先リスト"_s);
     EXPECT_TRUE(Child<QRadioButton>(window.get(), u"RBSendType_All"_s)->isChecked());
     const QTreeWidgetItem *header = Lists()->headerItem();
-    EXPECT_EQ((QStringList{header->text(0), header->text(1), header->text(2), header->text(3)}),
-              (QStringList{u"送信先リスト"_s, u"宛先"_s, u"Cc"_s, u"Bcc"_s}));
+    EXPECT_EQ(Lists()->columnCount(), 5);
+    EXPECT_EQ((QStringList{header->text(0), header->text(1), header->text(2), header->text(3),
+                           header->text(4)}),
+              (QStringList{u"送信先リスト"_s, u"宛先"_s, u"Cc"_s, u"Bcc"_s, u"件数"_s}));
     EXPECT_EQ(ListRows(), (QStringList{u"both ○×○"_s, u"cc ×○×"_s, u"to ○××"_s}));
 
     Click(u"RBSendType_Cc"_s);
@@ -174,6 +176,42 @@ TEST_F(DestinationListWindowTest, ShowsListsWithMarksAndFilters)
     EXPECT_EQ(window->SaveDialog().nameFilters(), QStringList{u"CSVファイル(*.csv)"_s});
     EXPECT_EQ(window->SaveDialog().acceptMode(), QFileDialog::AcceptSave);
     EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// Each list shows how many recipients it holds, read from its count field
+// alone; names are shown whole, so the lists of one stopped run stay apart.
+TEST_F(DestinationListWindowTest, ListsShowTheirCountsAndWholeNames)
+{
+    const char *unsent = "2024年03月05日09時15分02秒_未送信";
+    const char *failed = "2024年03月05日09時15分02秒_送信失敗";
+    WriteListFile(ListFile(unsent), {"-1", "0", "0"}, "3", Numbered(1, 3));
+    WriteListFile(ListFile(failed), {"-1", "0", "0"}, "1", Numbered(4, 4));
+    WriteListFile(ListFile("空"), {"-1", "0", "0"}, "0", {});
+    // The count is believed without reading the recipients it announces.
+    WriteListFile(ListFile("cut"), {"-1", "0", "0"}, "100000", Numbered(1, 1));
+    WriteBytes(ListFile("broken"), FieldsBytes({"-1", "0"}));
+    Open();
+    QStringList counts;
+    for (int i = 0; i < Lists()->topLevelItemCount(); ++i)
+        counts << Lists()->topLevelItem(i)->text(0) + u' ' + Lists()->topLevelItem(i)->text(4);
+    EXPECT_EQ(counts,
+              (QStringList{QString::fromUtf8(unsent) + u" 3"_s, QString::fromUtf8(failed) + u" 1"_s,
+                           u"broken 不明"_s, u"cut 100000"_s, u"空 0"_s}));
+    for (const char *name : {unsent, failed}) {
+        const QString text = QString::fromUtf8(name);
+        const QTreeWidgetItem *item = Lists()->findItems(text, Qt::MatchExactly).front();
+        EXPECT_GT(Lists()->columnWidth(0), Lists()->fontMetrics().horizontalAdvance(text)) << name;
+        EXPECT_EQ(item->toolTip(0), text);
+    }
+    EXPECT_EQ(Lists()->textElideMode(), Qt::ElideMiddle);
+
+    // The count follows the list as it changes.
+    SelectList(QString::fromUtf8(unsent));
+    SelectRecipients({0});
+    dialogs.Answer(true);
+    Click(u"PNGBtnDeleteAddress"_s);
+    EXPECT_EQ(Lists()->currentItem()->text(4), u"2"_s);
+    EXPECT_EQ(ReadFieldsOf(ListFile(unsent)).at(3), "2");
 }
 
 TEST_F(DestinationListWindowTest, SelectingAListShowsItsRecipients)

@@ -9,6 +9,7 @@
 #include "core/Errors.h"
 #include "core/Password.h"
 #include "core/UnitLoginPass.h"
+#include "core/WindowSettings.h"
 #include "senders/SenderAccount.h"
 
 #include <QAbstractItemView>
@@ -35,7 +36,7 @@ const QString kNotice = u"※作成されるバックアップは読込(復元)�
                         u"\r\n　パスワードを忘れないようにご注意ください"_s;
 const QString kMade = u"バックアップを作成しました"_s;
 const QString kInvalid =
-    u"バックファイルフォルダが正しくないか必要なファイルがないため読み込めません"_s;
+    u"バックアップフォルダが正しくないか必要なファイルがないため読み込めません"_s;
 const QString kLoaded = u"バックアップを読み込みました。パスワードを入力してください"_s;
 const QString kWrongPassword = u"パスワードが違います"_s;
 
@@ -80,6 +81,7 @@ protected:
             auto *dialog = qobject_cast<QFileDialog *>(w);
             ASSERT_NE(dialog, nullptr);
             captions << dialog->windowTitle();
+            openedIn << dialog->directory().absolutePath();
             EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
             if (folder.empty()) {
                 dialog->reject();
@@ -162,6 +164,7 @@ protected:
 
     fs::path chosen;
     QStringList captions;
+    QStringList openedIn; // the folder each picker opened in
     std::unique_ptr<TFormLoginPass> loginPass;
     QStringList passwordScript;
     QTimer *passwordTimer = nullptr;
@@ -177,8 +180,10 @@ TEST_F(BackupWindowTest, BackingUpTwiceMakesTwoNumberedFoldersWithoutTheTemplate
     Backup();
     EXPECT_EQ(dialogs.Texts(), (QStringList{kNotice, kMade, kNotice, kMade}));
 
+    // Neither the template nor the settings file (the folder just used).
     auto expected = Snapshot(DataFolder());
-    expected.erase("html.txt");
+    EXPECT_EQ(expected.erase("html.txt"), 1u);
+    EXPECT_EQ(expected.erase("settings.ini"), 1u);
     ASSERT_TRUE(fs::exists(chosen / "Vostrel_backup"));
     EXPECT_EQ(Snapshot(chosen / "Vostrel_backup"), expected);
     EXPECT_EQ(Snapshot(chosen / "Vostrel_backup(1)"), expected);
@@ -192,6 +197,41 @@ TEST_F(BackupWindowTest, BackingUpTwiceMakesTwoNumberedFoldersWithoutTheTemplate
     EXPECT_EQ(dialogs.Texts().size(), 5);
     EXPECT_EQ(dialogs.Texts().last(), kNotice);
     EXPECT_FALSE(fs::exists(chosen / "Vostrel_backup(2)"));
+}
+
+// The pickers open in the folder the last backup or restore used, also after
+// the program was started again; a cancelled one or a refused folder changes
+// nothing, and a damaged settings file is ignored.
+TEST_F(BackupWindowTest, TheFolderPickersOpenInTheFolderLastUsed)
+{
+    const QString home = QDir::homePath();
+    const QString used = QString::fromStdString(chosen.native());
+    PickFolder({});
+    Click(u"PNGBtnBkSave"_s);
+    Backup();
+    PickFolder(DataFolder() / "Logs"); // refused: inside the data folder
+    Click(u"PNGBtnBkSave"_s);
+    main.reset(); // the program again: a new picker
+    PickFolder({});
+    Click(u"PNGBtnBkLoad"_s);
+    EXPECT_EQ(openedIn, (QStringList{home, home, used, used}));
+
+    const fs::path backup = chosen / "Vostrel_backup";
+    AnswerPasswords({});
+    Restore(backup);
+    ASSERT_EQ(dialogs.Texts().last(),
+              u"バックアップを読み込みました。パスワードを入力してください"_s);
+    ASSERT_TRUE(fs::exists(SettingsFile())); // a restore leaves it alone
+    main.reset();
+    PickFolder({});
+    Click(u"PNGBtnBkSave"_s);
+    EXPECT_EQ(openedIn.last(), QString::fromStdString(backup.native()));
+
+    WriteBytes(SettingsFile(), "\x01\xff[Backup\nLastFolder=\x00\x02");
+    main.reset();
+    PickFolder({});
+    Click(u"PNGBtnBkSave"_s);
+    EXPECT_EQ(openedIn.last(), home);
 }
 
 TEST_F(BackupWindowTest, ABackupThatCannotCopyAFileNamesItAndLeavesNoFolder)

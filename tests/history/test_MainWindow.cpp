@@ -447,6 +447,35 @@ TEST_F(MainWindowTest, TheBrowserTabRendersTheCharsetAndTheEntrysPictures)
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
+// A text mail keeps its lines in the browser tab, and its "<" and "&" are
+// text; an HTML mail next to it is rendered.
+TEST_F(MainWindowTest, TheBrowserTabShowsATextMailAsText)
+{
+    AddSender("営業部");
+    WriteLog({.sender = "営業部",
+              .startTime = StartTime(2),
+              .subject = "text",
+              .body = "山田様\r\n\r\nお世話になります。\r\n価格は <10万円> & 税別です。"});
+    WriteLog({.sender = "営業部",
+              .startTime = StartTime(1),
+              .subject = "html",
+              .body = "<p>段落</p>\r\n<p>次の段落</p>"});
+    Main();
+    ClickRow(0);
+    Tabs()->setCurrentWidget(Child<QWidget>(&Main(), u"TabSheetHtml"_s));
+    ASSERT_NE(Browser(), nullptr);
+    QSignalSpy loads(Browser(), &QWebEngineView::loadFinished);
+    EXPECT_EQ(RenderedText(Browser(), loads),
+              u"山田様\n\nお世話になります。\n価格は <10万円> & 税別です。\n"_s);
+    EXPECT_EQ(RunScript(Browser(), u"document.getElementsByTagName('pre').length"_s).toInt(), 1);
+
+    loads.clear();
+    ClickRow(1);
+    EXPECT_EQ(RenderedText(Browser(), loads), u"段落\n\n次の段落"_s);
+    EXPECT_EQ(RunScript(Browser(), u"document.getElementsByTagName('p').length"_s).toInt(), 2);
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
 TEST_F(MainWindowTest, NewMailRefreshesAndSelectsTheSameSenderRowAgain)
 {
     AddSender("A");

@@ -191,6 +191,33 @@ TEST_F(SentHistoryTest, RowsSortAsTextByTheSignedColumnAndEqualRowsKeepTheirOrde
     reset();
 }
 
+// The log does not say whether a mail was HTML: its body's tags do.
+TEST_F(SentHistoryTest, OnlyABodyWithHtmlTagsIsTakenForHtml)
+{
+    for (const char *html :
+         {"<p>本文</p>", "<!DOCTYPE html>\r\n本文", "<!doctype HTML>", "本文<BR>続き", "本文<br/>",
+          "<div\r\nclass=\"x\">", "前</FONT>後", "<font color=red>赤</font>", "<h1>見出し</h1>",
+          "<img src=\"cid:image1.png\">", "<table border=1>"})
+        EXPECT_TRUE(LooksLikeHtml(S(html))) << html;
+    for (const char *text :
+         {"", "本文だけ", "山田 <yamada@example.jp> 様", "a < b かつ b > c", "<http://example.jp/>",
+          "<>", "<p", "<pa>", "<!-- 注 -->", "<<<", "価格 <100円>", "<!DOCTYP"})
+        EXPECT_FALSE(LooksLikeHtml(S(text))) << text;
+}
+
+// A text mail is shown as text: escaped, its lines kept, in a Shift_JIS page.
+TEST_F(SentHistoryTest, ATextBodyIsShownAsTextWithItsLineBreaks)
+{
+    const std::string page = HistoryPage(S("一行目\n二行目 a < b & \"c\" > d\r\n\r\n四行目"),
+                                         DataFolder() / "Logs" / "x" / StartTime(1));
+    EXPECT_EQ(page, S("<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta charset=\"Shift_JIS\">\r\n"
+                      "</head>\r\n<body>\r\n<pre style=\"white-space: pre-wrap; "
+                      "font-family: inherit;\">一行目\r\n二行目 a &lt; b &amp; &quot;c&quot; "
+                      "&gt; d\r\n\r\n四行目\r\n</pre>\r\n</body>\r\n</html>\r\n"));
+    // A trail byte that looks like an ASCII letter or "\\" stays as it is.
+    EXPECT_NE(HistoryPage(S("ソ表"), std::nullopt).find(S("ソ表")), std::string::npos);
+}
+
 TEST_F(SentHistoryTest, ThePageFollowsTheDeclaredCharsetAndPointsContentIdsAtThePictures)
 {
     const fs::path pictures = DataFolder() / "Logs" / "営業部" / StartTime(1);

@@ -217,6 +217,22 @@ TEST_F(CreatePassTest, NoPasswordStillChecksLeftOverTextThenStoresTheFixedKey)
     EXPECT_TRUE(ConfigHoldsKey(std::string(DefaultKey)));
 }
 
+// Enter in a field confirms like the 設定 button: its checks, then its question.
+TEST_F(CreatePassTest, EnterConfirmsLikeTheSetButton)
+{
+    dialogs.Answer(true);
+    WhenModal(QStringLiteral("TFormCreatePass"), [&](QWidget *w) {
+        Type(w, "EditPassNew", QStringLiteral("Abc123"));
+        QTest::keyClick(Child<QLineEdit>(w, "EditPassNew"), Qt::Key_Return); // confirmation empty
+        Type(w, "EditPassNew_Re", QStringLiteral("Abc123"));
+        QTest::keyClick(Child<QLineEdit>(w, "EditPassNew_Re"), Qt::Key_Enter); // question: Yes
+    });
+    EXPECT_EQ(CreateFirstPassword(form), std::optional<std::string>("Abc123"));
+    EXPECT_EQ(dialogs.Texts(), QStringList({QStringLiteral("パスワードが未入力です"),
+                                            QStringLiteral("設定します。よろしいですか？")}));
+    EXPECT_TRUE(ConfigHoldsKey("Abc123"));
+}
+
 TEST_F(CreatePassTest, CancelCreatesNothingAndLeavesNoPasswordInTheFields)
 {
     WhenModal(QStringLiteral("TFormCreatePass"), [&](QWidget *w) {
