@@ -561,7 +561,7 @@ void TFormMailMake::AddAttachment()
             name = AttachmentName(PathOf(chosen));
             if (std::find(listed.begin(), listed.end(), name) != listed.end()) {
                 // Recipients would get one of the two under that name.
-                ShowMessage(this, kSameAttachmentName.arg(SjisToQString(name)));
+                ShowWarning(this, kSameAttachmentName.arg(SjisToQString(name)));
                 continue;
             }
             CopyAttachment(PathOf(chosen));

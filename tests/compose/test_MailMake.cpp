@@ -262,7 +262,7 @@ TEST_F(MailMakeTest, AttachmentsAreCopiedUnderTheirNamesAndNeverOverwritten)
     EXPECT_EQ(BuildSendJob(form->Draft()).attachments,
               (std::vector<std::string>{S("a，b.txt"), S("見積書.pdf")}));
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Message);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownBox::Warning);
     EXPECT_EQ(dialogs.shown[0].text, kSameName.arg(u"見積書.pdf"_s));
     dialogs.Clear();
 
