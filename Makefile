@@ -26,10 +26,17 @@ test: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
 
-# The Debian package vostrel_<version>_amd64.deb, in this folder.
-deb: build
-	@cd $(BUILD) && cpack -G DEB
-	@cp $(BUILD)/package/vostrel_*_amd64.deb .
+# The Debian package vostrel_<version>_amd64.deb, in this folder. It holds
+# the program of a build without the tests, and so without their hooks
+# (build-deb/); the link of that program checks that it has none.
+DEB_BUILD = build-deb
+deb: bootstrap
+	@if [ ! -f $(DEB_BUILD)/build.ninja ]; then \
+	  cmake -S . -B $(DEB_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF; \
+	fi
+	@cmake --build $(DEB_BUILD) -j $(JOBS)
+	@cd $(DEB_BUILD) && cpack -G DEB
+	@cp $(DEB_BUILD)/package/vostrel_*_amd64.deb .
 	@ls vostrel_*_amd64.deb
 
 # The tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -70,4 +77,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(DEB_BUILD)

@@ -123,17 +123,23 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (pid_ < 0 || !Listening(port_)) {
             std::fprintf(stderr, "smtp-sink did not start\n");
+            Stop();
             std::exit(1);
         }
     }
-    ~Sink()
-    {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    ~Sink() { Stop(); }
     int Port() const { return port_; }
 
 private:
+    void Stop()
+    {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
     int port_;
     pid_t pid_ = -1;
 };

@@ -33,8 +33,6 @@
 #include "senders/UnitAddSender.h"
 #include "senders/UnitSenderConfig.h"
 
-#include <QFile>
-
 namespace vostrel {
 
 bool TVostrelApplication::notify(QObject *receiver, QEvent *event)
@@ -151,61 +149,6 @@ TVostrelApp::~TVostrelApp()
 void TVostrelApp::Start()
 {
     FormMain->show();
-}
-
-namespace {
-
-QString dialogLogPath;
-
-class DialogLog : public DialogService
-{
-public:
-    void Message(QWidget *, const QString &text, const QString &caption) override
-    {
-        AppendDialogLog(QStringLiteral("message\t") + caption + QLatin1Char('\t') + text);
-    }
-    void Error(QWidget *, const QString &text, const QString &caption) override
-    {
-        AppendDialogLog(QStringLiteral("error\t") + caption + QLatin1Char('\t') + text);
-    }
-    bool YesNo(QWidget *, const QString &text, const QString &caption) override
-    {
-        AppendDialogLog(QStringLiteral("question\t") + caption + QLatin1Char('\t') + text);
-        return false;
-    }
-    void Warning(QWidget *, const QString &text, const QString &caption) override
-    {
-        AppendDialogLog(QStringLiteral("warning\t") + caption + QLatin1Char('\t') + text);
-    }
-    int Choose(QWidget *, const QString &text, const QStringList &buttons,
-               const QString &caption) override
-    {
-        AppendDialogLog(QStringLiteral("choice\t") + caption + QLatin1Char('\t') + text);
-        return static_cast<int>(buttons.size()) - 1;
-    }
-};
-
-DialogLog dialogLog;
-
-} // namespace
-
-void InstallDialogLogIfRequested()
-{
-    dialogLogPath = qEnvironmentVariable("VOSTREL_DIALOG_LOG");
-    if (!dialogLogPath.isEmpty())
-        SetDialogService(&dialogLog);
-}
-
-void AppendDialogLog(const QString &line)
-{
-    if (dialogLogPath.isEmpty())
-        return;
-    QFile file(dialogLogPath);
-    if (file.open(QIODevice::Append | QIODevice::Text)) {
-        QString flat = line;
-        flat.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-        file.write(flat.toUtf8() + '\n');
-    }
 }
 
 } // namespace vostrel

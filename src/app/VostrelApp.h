@@ -105,11 +105,4 @@ private:
     std::unique_ptr<TFormConfigProgress> FormConfigProgress;
 };
 
-// When the environment variable VOSTREL_DIALOG_LOG names a file, every box
-// is appended to that file instead of being shown (questions answer No), and
-// so is every activation request: for automated runs without a person.
-void InstallDialogLogIfRequested();
-// Appends one line to that file when it is in use.
-void AppendDialogLog(const QString &line);
-
 } // namespace vostrel

@@ -1,4 +1,5 @@
 // Program entry: one running copy per user, then the windows and the event loop.
+#include "app/DialogLog.h"
 #include "app/SingleInstance.h"
 #include "app/VostrelApp.h"
 #include "core/DialogService.h"
@@ -24,9 +25,11 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("vostrel"));
     QGuiApplication::setWindowIcon(vostrel::ProgramIcon());
     vostrel::UseProgramIconTheme();
-    vostrel::InstallDialogLogIfRequested();
 
     vostrel::SingleInstance once(QStringLiteral("HALVIK_VOSTREL_ONCE"));
+#ifdef VOSTREL_TEST_HOOKS
+    vostrel::UseDialogLogIfRequested(QCoreApplication::arguments(), once);
+#endif
     switch (once.TryAcquire()) {
     case vostrel::SingleInstance::Acquired::Running:
         vostrel::ShowMessage(nullptr, QStringLiteral("既に起動されています"));
@@ -49,10 +52,8 @@ int main(int argc, char **argv)
     }
 
     vostrel::TVostrelApp windows;
-    QObject::connect(&once, &vostrel::SingleInstance::ActivationRequested, &windows, [&windows] {
-        vostrel::AppendDialogLog(QStringLiteral("activated\tTFormMain"));
-        windows.Main().RaiseAndActivate();
-    });
+    QObject::connect(&once, &vostrel::SingleInstance::ActivationRequested, &windows,
+                     [&windows] { windows.Main().RaiseAndActivate(); });
     QObject::connect(
         &windows, &vostrel::TVostrelApp::TerminateRequested, &app,
         [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);

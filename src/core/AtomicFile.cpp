@@ -18,6 +18,7 @@ namespace {
 
 constexpr size_t kBufferSize = 1 << 16;
 
+#ifdef VOSTREL_TEST_HOOKS
 std::mutex injectorMutex;
 std::function<bool(const fs::path &)> faultInjector;
 
@@ -26,6 +27,12 @@ bool InjectedFault(const fs::path &target)
     std::lock_guard lock(injectorMutex);
     return faultInjector && !faultInjector(target);
 }
+#else
+constexpr bool InjectedFault(const fs::path &)
+{
+    return false;
+}
+#endif
 
 // Creates a new file named after pattern, its "XXXXXX" replaced by random
 // letters and digits, with mode 0666 as the umask leaves it (mkostemp always
@@ -50,11 +57,13 @@ int CreateWithUmask(std::string &pattern)
 
 } // namespace
 
+#ifdef VOSTREL_TEST_HOOKS
 void AtomicFile::SetFaultInjector(std::function<bool(const fs::path &)> injector)
 {
     std::lock_guard lock(injectorMutex);
     faultInjector = std::move(injector);
 }
+#endif
 
 AtomicFile::AtomicFile(fs::path target, FileAccess access)
     : target_(std::move(target))

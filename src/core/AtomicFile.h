@@ -37,10 +37,12 @@ public:
     const std::filesystem::path &Target() const { return target_; }
     const std::filesystem::path &TemporaryPath() const { return temp_; }
 
-    // Test hook: when set, called before every write to disk and before the
-    // rename with the target path; returning false makes that step fail as a
-    // full disk would (ENOSPC).
+#ifdef VOSTREL_TEST_HOOKS
+    // Test builds only: when set, called before every write to disk and
+    // before the rename with the target path; returning false makes that step
+    // fail as a full disk would (ENOSPC).
     static void SetFaultInjector(std::function<bool(const std::filesystem::path &)> injector);
+#endif
 
 private:
     void Flush();

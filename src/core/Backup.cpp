@@ -25,16 +25,28 @@ namespace {
 constexpr const char *kStagingName = "restore-staging";
 constexpr const char *kCommitName = "commit";
 
-std::function<void(const fs::path &)> copyHook;
-std::function<void(const std::string &)> stepHook;
 std::mutex guardsMutex;
 std::vector<std::pair<std::string, std::function<std::string()>>> guards;
+
+#ifdef VOSTREL_TEST_HOOKS
+std::function<void(const fs::path &)> copyHook;
+std::function<void(const std::string &)> stepHook;
+
+void BeforeCopy(const fs::path &file)
+{
+    if (copyHook)
+        copyHook(file);
+}
 
 void Step(const std::string &name)
 {
     if (stepHook)
         stepHook(name);
 }
+#else
+void BeforeCopy(const fs::path &) {}
+void Step(const std::string &) {}
+#endif
 
 FileError LinkRefused(const fs::path &link)
 {
@@ -94,8 +106,7 @@ enum class Links
 // reaches the disk with SyncFileSystem.
 void CopyOneFile(const fs::path &from, const fs::path &to, Links links)
 {
-    if (copyHook)
-        copyHook(from);
+    BeforeCopy(from);
     Step("copy " + from.string());
     // O_NONBLOCK: a pipe put in place of the file cannot hold the copy up.
     Fd in{::open(from.c_str(),
@@ -273,6 +284,7 @@ fs::path RestoreStagingFolder()
     return DataFolder() / kStagingName / "";
 }
 
+#ifdef VOSTREL_TEST_HOOKS
 void SetBackupCopyHook(std::function<void(const fs::path &)> hook)
 {
     copyHook = std::move(hook);
@@ -282,6 +294,7 @@ void SetRestoreStepHook(std::function<void(const std::string &)> hook)
 {
     stepHook = std::move(hook);
 }
+#endif
 
 fs::path NextBackupFolder(const fs::path &chosen)
 {

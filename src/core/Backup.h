@@ -69,12 +69,14 @@ bool RecoverInterruptedRestore();
 // DataFolder() + "restore-staging/".
 std::filesystem::path RestoreStagingFolder();
 
-// Test hook: called with each file before it is copied (by a backup or a
-// restore); it may throw to make that copy fail.
+#ifdef VOSTREL_TEST_HOOKS
+// Test builds only: called with each file before it is copied (by a backup
+// or a restore); it may throw to make that copy fail.
 void SetBackupCopyHook(std::function<void(const std::filesystem::path &file)> hook);
-// Test hook of a restore: called with a step name before and after each step
-// ("copy <file>", "copied <file>", "commit", "committed", "rename <from>",
-// "renamed <from>", "clean", "done").
+// Test builds only: called with a step name of a restore before and after
+// each step ("copy <file>", "copied <file>", "commit", "committed",
+// "rename <from>", "renamed <from>", "clean", "done").
 void SetRestoreStepHook(std::function<void(const std::string &step)> hook);
+#endif
 
 } // namespace vostrel

@@ -238,7 +238,19 @@ inline void WriteBigEndian(unsigned char *p, std::uint32_t x)
 // The schedule cache: a few entries per thread, the most recently used first.
 // A hit hands out the shared schedule; the entry itself is never changed, so
 // ciphers holding it are unaffected when it leaves the cache.
+#ifdef VOSTREL_TEST_HOOKS
 std::atomic<bool> cacheEnabled{true};
+
+bool CacheEnabled()
+{
+    return cacheEnabled.load(std::memory_order_relaxed);
+}
+#else
+constexpr bool CacheEnabled()
+{
+    return true;
+}
+#endif
 
 struct CacheEntry
 {
@@ -251,7 +263,7 @@ thread_local CacheEntry scheduleCache[kCacheEntries];
 
 std::shared_ptr<const BlowFishSchedule> ScheduleFor(const unsigned char *key, std::size_t length)
 {
-    if (!cacheEnabled.load(std::memory_order_relaxed))
+    if (!CacheEnabled())
         return std::make_shared<const BlowFishSchedule>(ExpandBlowFishKey(key, length));
     const std::string_view wanted(reinterpret_cast<const char *>(key), length);
     for (std::size_t i = 0; i < kCacheEntries; ++i) {
@@ -302,6 +314,7 @@ BlowFishSchedule ExpandBlowFishKey(const unsigned char *key, std::size_t length)
     return s;
 }
 
+#ifdef VOSTREL_TEST_HOOKS
 void SetKeyScheduleCacheEnabled(bool enabled)
 {
     cacheEnabled.store(enabled, std::memory_order_relaxed);
@@ -309,8 +322,9 @@ void SetKeyScheduleCacheEnabled(bool enabled)
 
 bool KeyScheduleCacheEnabled()
 {
-    return cacheEnabled.load(std::memory_order_relaxed);
+    return CacheEnabled();
 }
+#endif
 
 TBlowFish::TBlowFish()
     : state_(&initialSchedule)

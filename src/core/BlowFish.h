@@ -24,10 +24,13 @@ struct BlowFishSchedule
 BlowFishSchedule ExpandBlowFishKey(const unsigned char *key, std::size_t length);
 
 // The expanded keys of the last few keys set on this thread are kept, so that
-// setting an unchanged key costs a lookup instead of a key schedule. Turning
-// the cache off (benchmarks, tests) makes every SetKey run the schedule.
+// setting an unchanged key costs a lookup instead of a key schedule.
+#ifdef VOSTREL_TEST_HOOKS
+// Test builds only (tests, benchmarks): turning the cache off makes every
+// SetKey run the schedule.
 void SetKeyScheduleCacheEnabled(bool enabled);
 bool KeyScheduleCacheEnabled();
+#endif
 
 class TBlowFish final : public TCipher
 {

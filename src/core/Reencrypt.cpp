@@ -27,7 +27,6 @@ constexpr std::string_view kJournalHeader = "VOSTREL-REKEY 2";
 constexpr std::string_view kJournalEnd = "END";
 constexpr std::string_view kStagingName = "rekey-staging";
 
-std::function<void(const std::string &)> stepHook;
 std::mutex kindsMutex;
 std::vector<RekeyKind> kinds;
 bool changeRunning = false;
@@ -63,11 +62,17 @@ bool FromHex(const std::string &hex, std::string &bytes)
     return true;
 }
 
+#ifdef VOSTREL_TEST_HOOKS
+std::function<void(const std::string &)> stepHook;
+
 void Step(const std::string &name)
 {
     if (stepHook)
         stepHook(name);
 }
+#else
+void Step(const std::string &) {}
+#endif
 
 struct Target
 {
@@ -228,10 +233,12 @@ fs::path RekeyJournalPath()
     return RekeyStagingFolder() / "journal";
 }
 
+#ifdef VOSTREL_TEST_HOOKS
 void SetReencryptStepHook(std::function<void(const std::string &)> hook)
 {
     stepHook = std::move(hook);
 }
+#endif
 
 KeyChangeRecovery RecoverInterruptedKeyChange()
 {

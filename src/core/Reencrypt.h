@@ -77,8 +77,10 @@ std::filesystem::path RekeyStagingFolder();
 // The journal of a change in progress, inside the staging folder.
 std::filesystem::path RekeyJournalPath();
 
-// Test hook: called with a step name ("write <path>", "commit",
+#ifdef VOSTREL_TEST_HOOKS
+// Test builds only: called with a step name ("write <path>", "commit",
 // "switch <path>", "done") before each step; it may throw to fail that step.
 void SetReencryptStepHook(std::function<void(const std::string &step)> hook);
+#endif
 
 } // namespace vostrel

@@ -395,8 +395,10 @@ private:
 
     void BeginJournal()
     {
+#ifdef VOSTREL_TEST_HOOKS
         if (!options_->journal)
             return;
+#endif
         SendJournalHeader header;
         header.runId = NewSendRunId();
         header.job = job_;
@@ -633,11 +635,7 @@ private:
         if (mail.recipients.empty())
             return "宛先がないため送信できません";
         try {
-            const DeliveryResult delivered =
-                options_->deliver
-                    ? options_->deliver(account, mail)
-                    : DeliverMail(options_->transport ? *options_->transport : RealTransport(),
-                                  account, mail, options_->timeouts, TlsMemory(), stop_);
+            const DeliveryResult delivered = Deliver(account, mail);
             if (delivered.stopped) {
                 stoppedInMail_ = true;
                 return {};
@@ -649,6 +647,16 @@ private:
         } catch (const std::exception &e) {
             return WithReason("メールを送信できませんでした", e);
         }
+    }
+
+    DeliveryResult Deliver(const SenderAccount &account, const OutgoingMail &mail)
+    {
+#ifdef VOSTREL_TEST_HOOKS
+        if (options_->deliver)
+            return options_->deliver(account, mail);
+#endif
+        return DeliverMail(options_->transport ? *options_->transport : RealTransport(), account,
+                           mail, options_->timeouts, TlsMemory(), stop_);
     }
 
     ServerTlsMemory *TlsMemory()

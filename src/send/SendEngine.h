@@ -39,12 +39,14 @@ struct RunSendOptions
     // What is known of servers' encryption; the record in the data folder
     // (ServerTlsRecord under the run's key) when null.
     ServerTlsMemory *tlsMemory = nullptr;
-    // Sends one mail; DeliverMail over the transport when empty. Tests of
-    // the run's own logic put a recorder here.
+#ifdef VOSTREL_TEST_HOOKS
+    // Test builds only. Sends one mail instead of DeliverMail over the
+    // transport: tests of the run's own logic put a recorder here.
     std::function<DeliveryResult(const SenderAccount &, const OutgoingMail &)> deliver;
-    // Keep the run's journal in the data folder (see SendJournal.h). Only a
-    // benchmark that measures what the journal costs turns it off.
+    // Test builds only. Off: the run keeps no journal in the data folder
+    // (see SendJournal.h), for the benchmark that measures what it costs.
     bool journal = true;
+#endif
 };
 
 // One step of a run that failed: a mail, or a step outside the mails.

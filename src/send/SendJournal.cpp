@@ -33,8 +33,10 @@ constexpr const char *kAsideSuffix = ".unreadable";
 // More names than any list of a job can hold: a count beyond it is damage.
 constexpr long long kMaxNames = 1000000;
 
+#ifdef VOSTREL_TEST_HOOKS
 std::mutex hookMutex;
 std::function<void(const std::string &)> stepHook;
+#endif
 
 void SyncFolder(const fs::path &folder)
 {
@@ -579,6 +581,7 @@ void RegisterSendJournalRestoreGuard()
     RegisterRestoreGuard("send journal", SendJournalRestoreRefusal);
 }
 
+#ifdef VOSTREL_TEST_HOOKS
 void SetSendJournalStepHook(std::function<void(const std::string &)> hook)
 {
     std::lock_guard lock(hookMutex);
@@ -595,5 +598,6 @@ void SendJournalStep(const std::string &step)
     if (hook)
         hook(step);
 }
+#endif
 
 } // namespace vostrel

@@ -165,10 +165,15 @@ void RegisterSendJournalRekey();
 // Makes a restore refuse to run while a journal is pending.
 void RegisterSendJournalRestoreGuard();
 
-// Test hook: called with a step name before each step of a run's or a
-// recovery's bookkeeping ("begun" once the journal is on disk, "ended",
-// "logs", "lists", "remove"). It may kill the process.
+// Marks a step of a run's or a recovery's bookkeeping ("begun" once the
+// journal is on disk, "ended", "logs", "lists", "remove"), before it is taken.
+#ifdef VOSTREL_TEST_HOOKS
+// Test builds only: the hook is called with each step; it may kill the
+// process.
 void SetSendJournalStepHook(std::function<void(const std::string &step)> hook);
 void SendJournalStep(const std::string &step);
+#else
+inline void SendJournalStep(const std::string &) {}
+#endif
 
 } // namespace vostrel

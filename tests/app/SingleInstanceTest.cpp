@@ -1,4 +1,6 @@
-// One running copy per user, checked with two real processes of the program.
+// One running copy per user, checked with two real processes of the program,
+// each started with the test switch --dialog-log so that its boxes go to a
+// file of the test.
 #include "support/VostrelTest.h"
 
 #include <QDeadlineTimer>
@@ -32,11 +34,11 @@ protected:
                    QString::fromStdString((TempDir() / "xdg-data").string()));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime_.string()));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("VOSTREL_DIALOG_LOG"),
-                   QString::fromStdString((TempDir() / log.toStdString()).string()));
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(VOSTREL_BINARY_DIR "/src/app/vostrel"), {});
+        process.start(QStringLiteral(VOSTREL_BINARY_DIR "/src/app/vostrel"),
+                      {QStringLiteral("--dialog-log"),
+                       QString::fromStdString((TempDir() / log.toStdString()).string())});
         ASSERT_TRUE(process.waitForStarted(10000));
     }
 

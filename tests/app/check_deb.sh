@@ -1,12 +1,17 @@
 #!/bin/bash
 # Builds the Debian package from a build folder and checks it as a user's
 # machine would see it: its name, metadata and dependencies, that it installs
-# files under /usr only, that its desktop entry is valid, and that the copy of
-# the program it holds starts, unpacked into a scratch root, with a fresh data
-# folder to its main window.
+# files under /usr only, that its desktop entry is valid, that the program it
+# holds names no environment variable of ours, and that this program starts,
+# unpacked into a scratch root, with a fresh data folder to its main window.
 #   check_deb.sh <build folder> <version> <scratch folder>
+# The build folder is a test build (CTest runs this), so its program has the
+# test switch --dialog-log, with which the start is watched. make deb packages
+# a build without tests, whose program has no test hook at all (its link
+# checks that with the same reading of the program as below).
 set -euo pipefail
 build=$1 version=$2 work=$3
+source=$(cd "$(dirname "$0")/../.." && pwd)
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 rm -rf "$work"
@@ -54,6 +59,10 @@ out=$(desktop-file-validate "$root/usr/share/applications/vostrel.desktop" 2>&1)
   fail "desktop-file-validate: $out"
 [ -z "$out" ] || fail "desktop-file-validate: $out"
 
+# The program reads no environment variable of ours.
+out=$(cmake -DPROGRAM="$root/usr/bin/vostrel" -DHOOKS=ON \
+        -P "$source/cmake/CheckProgramHooks.cmake" 2>&1) || fail "$out"
+
 # The unpacked program starts with a fresh data folder to its main window;
 # a second start finds it running and asks it to come to the front.
 # The runtime folder stays short whatever the build folder's path: a local
@@ -62,22 +71,36 @@ data="$work/xdg-data"
 runtime=$(mktemp -d /tmp/vostrel-deb-rt-XXXXXX)
 mkdir -p "$data"
 chmod 700 "$runtime"
-run() {
-  exec env XDG_DATA_HOME="$data" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen \
-      VOSTREL_DIALOG_LOG="$work/$1.log" "$root/usr/bin/vostrel" >"$work/$1.out" 2>&1
+first=
+# Every way out ends the program by its own process id, a failed check, an
+# interruption or CTest's time limit alike.
+finish() {
+  if [ -n "$first" ]; then
+    kill -KILL "$first" 2>/dev/null || true
+    wait "$first" 2>/dev/null || true
+  fi
+  rm -rf "$runtime"
 }
-# The subshell becomes the program: its process id is the program's, and the
-# trap ends the program itself, also when a check fails.
+trap finish EXIT
+trap 'exit 1' INT TERM HUP
+# run <name> [<command that runs the program>...]
+run() {
+  local name=$1
+  shift
+  exec env XDG_DATA_HOME="$data" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=offscreen \
+      "$@" "$root/usr/bin/vostrel" --dialog-log "$work/$name.log" >"$work/$name.out" 2>&1
+}
+# The subshell becomes the program: its process id is the program's.
 (run first) &
 first=$!
-trap 'kill "$first" 2>/dev/null || true; wait "$first" 2>/dev/null || true; rm -rf "$runtime"' EXIT
 for _ in $(seq 1 300); do
   [ -S "$runtime/HALVIK_VOSTREL_ONCE" ] && break
   kill -0 "$first" 2>/dev/null || { cat "$work/first.out"; fail "the program ended at start"; }
   sleep 0.1
 done
 [ -S "$runtime/HALVIK_VOSTREL_ONCE" ] || fail "the program never got going"
-(run second) || true
+# The second start ends by itself; timeout ends it by its process id if not.
+(run second timeout -k 5 60) || true
 for _ in $(seq 1 100); do
   grep -q "activated" "$work/first.log" 2>/dev/null && break
   sleep 0.1

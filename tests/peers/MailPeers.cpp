@@ -77,6 +77,15 @@ void RunOpenssl(const QStringList &args, const fs::path &folder)
                                  " failed: " + process.readAll().toStdString());
 }
 
+// The dovecot masters running for tests of this build folder, one file each,
+// named by process id and holding the configuration's path: dovecot clears
+// the environment that would tie it to this build, so the check for leftover
+// processes (tests/check_leftovers.sh) looks here for it.
+fs::path RunningDovecotFolder()
+{
+    return fs::path(VOSTREL_BINARY_DIR) / "tests" / "peers" / "running-dovecot";
+}
+
 // Waits a little without burning the processor; used between polls only.
 void Pause()
 {
@@ -536,6 +545,8 @@ Pop3Peer::Pop3Peer(const fs::path &folder, Pop3PeerOptions options)
             ::kill(-pid_, SIGKILL);
         throw std::runtime_error("dovecot did not start: " + log);
     }
+    fs::create_directories(RunningDovecotFolder());
+    WriteText(RunningDovecotFolder() / std::to_string(pid_), (dir_ / "dovecot.conf").string());
 }
 
 Pop3Peer::~Pop3Peer()
@@ -549,6 +560,10 @@ Pop3Peer::~Pop3Peer()
     const auto deadline = Clock::now() + std::chrono::seconds(15);
     while (Alive(pid_) && Clock::now() < deadline)
         Pause();
+    if (!Alive(pid_)) {
+        std::error_code ec;
+        fs::remove(RunningDovecotFolder() / std::to_string(pid_), ec);
+    }
 }
 
 std::string Pop3Peer::Log() const
