@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/SjisCodec.h"
 #include "core/SjisText.h"
@@ -20,22 +21,22 @@ namespace fs = std::filesystem;
 
 fs::path AttachmentFolder()
 {
-    return WorkFolder() / "AppendedImage" / "";
+    return WorkFolder() / layout::kAppendedImage / "";
 }
 
 fs::path PictureFolder()
 {
-    return WorkFolder() / "HtmlImage" / "";
+    return WorkFolder() / layout::kHtmlImage / "";
 }
 
 fs::path PreviewFile()
 {
-    return WorkFolder() / "Preview_work.html";
+    return WorkFolder() / layout::kPreviewPage;
 }
 
 fs::path HtmlTemplateFile()
 {
-    return DataFolder() / "html.txt";
+    return DataFolder() / layout::kHtmlTemplate;
 }
 
 std::string AttachmentName(const fs::path &chosenFile)

@@ -3,6 +3,7 @@
 #include "compose/TextFile.h"
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/SjisCodec.h"
 
@@ -12,7 +13,7 @@ namespace fs = std::filesystem;
 
 fs::path SignatureFile(int slot)
 {
-    return DataFolder() / "Signature" / ("sig0" + std::to_string(slot) + ".dat");
+    return SignatureFolder() / layout::SignatureFileName(slot);
 }
 
 std::string ReadSignature(int slot)

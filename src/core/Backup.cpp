@@ -3,9 +3,9 @@
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/Password.h"
-#include "core/Reencrypt.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kStagingName = "restore-staging";
 constexpr const char *kCommitName = "commit";
 
 std::function<void(const fs::path &)> copyHook;
@@ -181,14 +180,13 @@ std::vector<std::string> DataEntries()
 {
     std::vector<std::string> names;
     std::error_code ec;
-    const std::string rekeyStaging = RekeyStagingFolder().parent_path().filename().native();
     for (fs::directory_iterator it(DataFolder(), ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().native();
         std::error_code typeEc;
         if (it->is_directory(typeEc)) {
-            if (name != kStagingName && name != rekeyStaging)
+            if (name != layout::kRestoreStaging && name != layout::kRekeyStaging)
                 names.push_back(name);
-        } else if (name == "config.dat") {
+        } else if (name == layout::kConfig) {
             names.push_back(name);
         }
     }
@@ -270,7 +268,7 @@ bool RestorePending()
 
 fs::path RestoreStagingFolder()
 {
-    return DataFolder() / kStagingName / "";
+    return DataFolder() / layout::kRestoreStaging / "";
 }
 
 void SetBackupCopyHook(std::function<void(const fs::path &)> hook)
@@ -298,11 +296,11 @@ fs::path MakeBackup(const fs::path &chosen)
     try {
         for (const std::string &name : DataEntries()) {
             const fs::path from = DataFolder() / name;
-            if (name == "config.dat") {
+            if (name == layout::kConfig) {
                 CopyOneFile(from, folder / name, Links::Follow);
             } else {
                 MakeFolder(folder / name);
-                CopyTree(from, folder / name, Links::Follow, name == "work");
+                CopyTree(from, folder / name, Links::Follow, name == layout::kWork);
             }
         }
         SyncFileSystem(folder);
@@ -318,9 +316,10 @@ fs::path MakeBackup(const fs::path &chosen)
 bool IsValidBackup(const fs::path &folder)
 {
     std::error_code ec;
-    if (!fs::is_regular_file(folder / "config.dat", ec))
+    if (!fs::is_regular_file(folder / layout::kConfig, ec))
         return false;
-    for (const char *name : {"Senders", "Logs", "Signature", "Receivers"})
+    for (const std::string_view name :
+         {layout::kSenders, layout::kLogs, layout::kSignature, layout::kReceivers})
         if (!fs::is_directory(folder / name, ec))
             return false;
     return true;
@@ -366,7 +365,7 @@ void CheckRestoreMayRun()
 
 bool BackupHoldsKey(const fs::path &backup, const std::string &key)
 {
-    return ConfigFileHoldsKey(backup / "config.dat", key);
+    return ConfigFileHoldsKey(backup / layout::kConfig, key);
 }
 
 void RestoreBackup(const fs::path &backup, const std::string &key)
@@ -377,8 +376,9 @@ void RestoreBackup(const fs::path &backup, const std::string &key)
     std::error_code ec;
     fs::remove_all(staging, ec); // an uncommitted one: nothing of it is needed
     std::vector<std::string> entries = DataEntries();
-    if (std::find(entries.begin(), entries.end(), "config.dat") == entries.end()) {
-        entries.push_back("config.dat"); // the password record always comes with the backup
+    if (std::find(entries.begin(), entries.end(), layout::kConfig) == entries.end()) {
+        // The password record always comes with the backup.
+        entries.push_back(std::string(layout::kConfig));
         std::sort(entries.begin(), entries.end());
     }
     try {
@@ -387,21 +387,21 @@ void RestoreBackup(const fs::path &backup, const std::string &key)
         for (const std::string &name : entries) {
             const fs::path from = backup / name;
             const fs::path to = staging / "new" / name;
-            if (name == "config.dat") {
+            if (name == layout::kConfig) {
                 CopyOneFile(from, to, Links::Refuse);
             } else {
                 MakeFolder(to);
                 if (fs::is_directory(fs::symlink_status(from, ec)))
-                    CopyTree(from, to, Links::Refuse, name == "work");
+                    CopyTree(from, to, Links::Refuse, name == layout::kWork);
             }
         }
         // Every copy and its folder on the disk before the commit.
         SyncFileSystem(staging);
         // The copy must be of the backup whose password was asked for.
-        if (!ConfigFileHoldsKey(staging / "new" / "config.dat", key))
-            throw FileError(backup / "config.dat",
+        if (!ConfigFileHoldsKey(staging / "new" / layout::kConfig, key))
+            throw FileError(backup / layout::kConfig,
                             "バックアップのパスワードを確認できませんでした: " +
-                                (backup / "config.dat").string());
+                                (backup / layout::kConfig).string());
         // The commit point: from here on the restore is carried through.
         std::string commit = "VOSTREL-RESTORE 1\n";
         for (const std::string &name : entries)

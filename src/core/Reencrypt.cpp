@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "core/Password.h"
@@ -25,7 +26,6 @@ namespace {
 
 constexpr std::string_view kJournalHeader = "VOSTREL-REKEY 2";
 constexpr std::string_view kJournalEnd = "END";
-constexpr std::string_view kStagingName = "rekey-staging";
 
 std::function<void(const std::string &)> stepHook;
 std::mutex kindsMutex;
@@ -106,13 +106,14 @@ std::vector<Target> CollectTargets(const std::vector<RekeyKind> &sorted)
     for (const RekeyKind &kind : sorted) {
         for (const fs::path &file : kind.files()) {
             const fs::path relative = InsideDataFolder(file);
-            if (relative.empty() || relative == "config.dat" || *relative.begin() == kStagingName)
+            if (relative.empty() || relative == layout::kConfig ||
+                *relative.begin() == layout::kRekeyStaging)
                 continue;
             if (seen.insert(relative).second)
                 targets.push_back({DataFolder() / relative, relative, &kind});
         }
     }
-    targets.push_back({ConfigPath(), "config.dat", nullptr});
+    targets.push_back({ConfigPath(), layout::kConfig, nullptr});
     return targets;
 }
 
@@ -220,7 +221,7 @@ bool KeyChangeRunning()
 
 fs::path RekeyStagingFolder()
 {
-    return DataFolder() / kStagingName / "";
+    return DataFolder() / layout::kRekeyStaging / "";
 }
 
 fs::path RekeyJournalPath()

@@ -1,6 +1,7 @@
 #include "core/WindowSettings.h"
 
 #include "core/AppState.h"
+#include "core/DataLayout.h"
 
 #include <QAbstractItemView>
 #include <QEvent>
@@ -172,7 +173,7 @@ private:
 
 std::filesystem::path SettingsFile()
 {
-    return DataFolder() / "settings.ini";
+    return DataFolder() / layout::kSettings;
 }
 
 void RememberWindowLayout(QWidget *window)

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "core/AppState.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "destinations/Recipient.h"
@@ -76,8 +77,6 @@ private:
     DestinationList partial_;
 };
 
-// DataFolder() + "Receivers/".
-std::filesystem::path ReceiversFolder();
 // The file of the list name: Receivers/<name>.vsl. When no such file exists
 // but one whose extension differs only in letter case does, that one.
 std::filesystem::path DestinationListPath(std::string_view name);

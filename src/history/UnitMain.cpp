@@ -3,9 +3,11 @@
 #include "core/AppState.h"
 #include "core/Backup.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/Errors.h"
+#include "core/Password.h"
 #include "core/Reencrypt.h"
 #include "core/ReportList.h"
 #include "core/SilentWebView.h"
@@ -336,7 +338,7 @@ void TFormMain::FormShow(int senderRow)
         std::optional<std::string> key;
         const bool ok = RunGuarded(this, [&] {
             std::error_code ec;
-            if (fs::exists(DataFolder() / "config.dat", ec))
+            if (fs::exists(ConfigPath(), ec))
                 key = links_.loginPass ? LogIn(*links_.loginPass) : std::string(DefaultKey);
             else
                 key = links_.createPass ? CreateFirstPassword(*links_.createPass)
@@ -366,7 +368,7 @@ void TFormMain::RefillSenderList(int senderRow)
     ListViewItemBox->clear();
     auto *all = new QTreeWidgetItem(ListViewItemBox, {kAllSenders});
     all->setData(0, kNameRole, QByteArray::fromStdString(QStringToSjis(kAllSenders)));
-    for (const std::string &name : ListVslNames(DataFolder() / "Senders")) {
+    for (const std::string &name : ListVslNames(SendersFolder())) {
         auto *item = new QTreeWidgetItem(ListViewItemBox, {SjisToQString(name)});
         item->setData(0, kNameRole, QByteArray::fromStdString(name));
     }
@@ -747,7 +749,7 @@ bool TFormMain::FormCloseQuery()
     if (links_.resetCompose)
         links_.resetCompose();
     std::error_code ec;
-    fs::remove(WorkFolder() / "Preview_work.html", ec);
+    fs::remove(WorkFolder() / layout::kPreviewPage, ec);
     fs::remove(HistoryWorkFile(), ec);
     return true;
 }

@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/Backup.h"
 #include "core/BoolField.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "core/Reencrypt.h"
@@ -27,8 +28,6 @@ namespace {
 
 constexpr std::string_view kMagic = "VOSTREL-SEND-JOURNAL 1";
 constexpr std::string_view kEnd = "END";
-constexpr const char *kPlanName = "send-journal.vsj";
-constexpr const char *kProgressName = "send-progress.vsj";
 constexpr const char *kAsideSuffix = ".unreadable";
 // More names than any list of a job can hold: a count beyond it is damage.
 constexpr long long kMaxNames = 1000000;
@@ -293,12 +292,12 @@ void RekeyProgress(const fs::path &from, const fs::path &to, const std::string &
 
 fs::path SendJournalPath()
 {
-    return DataFolder() / kPlanName;
+    return DataFolder() / layout::kSendJournal;
 }
 
 fs::path SendProgressPath()
 {
-    return DataFolder() / kProgressName;
+    return DataFolder() / layout::kSendProgress;
 }
 
 bool SendJournalPending()
@@ -566,7 +565,7 @@ void RegisterSendJournalRekey()
     };
     kind.rewrite = [](const fs::path &from, const fs::path &to, const std::string &oldKey,
                       const std::string &newKey, const std::function<void()> &pump) {
-        if (from.filename() == kProgressName)
+        if (from.filename() == layout::kSendProgress)
             RekeyProgress(from, to, oldKey, newKey, pump);
         else
             RekeyCopyAllFields(from, to, oldKey, newKey, pump);

@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Reencrypt.h"
 
 #include <algorithm>
@@ -18,7 +19,7 @@ namespace {
 std::vector<fs::path> LogFolders()
 {
     std::vector<fs::path> folders;
-    const fs::path logs = DataFolder() / "Logs";
+    const fs::path logs = LogsFolder();
     std::error_code ec;
     for (fs::directory_iterator it(logs, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeEc;

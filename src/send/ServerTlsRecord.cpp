@@ -1,6 +1,7 @@
 #include "send/ServerTlsRecord.h"
 
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/FieldStore.h"
 #include "core/Reencrypt.h"
 
@@ -58,7 +59,7 @@ std::optional<long> NumberOf(std::string_view text)
 
 fs::path ServerTlsRecordPath()
 {
-    return DataFolder() / "Senders" / "tls-servers.dat";
+    return SendersFolder() / layout::kServerTls;
 }
 
 ServerTlsRecord::ServerTlsRecord(std::string key, fs::path path)

@@ -2,6 +2,7 @@
 
 #include "core/BoolField.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "core/Reencrypt.h"
@@ -16,18 +17,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path SendersFolder()
-{
-    return DataFolder() / "Senders";
-}
-
 // The folder of an account's sent-mail logs, or an empty path for the names
 // that would point at the Logs folder itself or its parent.
 fs::path LogsFolderOf(const std::string &name)
 {
     if (name.empty() || name == "." || name == "..")
         return {};
-    return DataFolder() / "Logs" / FileNameOf(name);
+    return LogsFolder() / FileNameOf(name);
 }
 
 std::string ReasonOf(const std::error_code &ec)
