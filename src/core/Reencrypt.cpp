@@ -201,6 +201,19 @@ void RegisterRekeyKind(RekeyKind kind)
     kinds.push_back(std::move(kind));
 }
 
+std::vector<RekeyKind> RegisteredRekeyKinds()
+{
+    std::vector<RekeyKind> sorted;
+    {
+        std::lock_guard lock(kindsMutex);
+        sorted = kinds;
+    }
+    std::stable_sort(sorted.begin(), sorted.end(), [](const RekeyKind &a, const RekeyKind &b) {
+        return a.position < b.position;
+    });
+    return sorted;
+}
+
 void RekeyCopyAllFields(const fs::path &from, const fs::path &to, const std::string &oldKey,
                         const std::string &newKey, const std::function<void()> &pump)
 {
@@ -260,14 +273,7 @@ void ReencryptAll(const std::string &oldKey, const std::string &newKey,
         ~Running() { changeRunning = false; }
     } running;
 
-    std::vector<RekeyKind> sorted;
-    {
-        std::lock_guard lock(kindsMutex);
-        sorted = kinds;
-    }
-    std::stable_sort(sorted.begin(), sorted.end(), [](const RekeyKind &a, const RekeyKind &b) {
-        return a.position < b.position;
-    });
+    const std::vector<RekeyKind> sorted = RegisteredRekeyKinds();
     // Traces of an earlier change: one that never got as far as its journal
     // is removed; a committed one is finished at start-up, never here.
     std::error_code ec;

@@ -319,7 +319,7 @@ bool DeleteDestinationList(std::string_view name)
     return ::unlink(DestinationListPath(name).c_str()) == 0;
 }
 
-void RegisterDestinationListRekey()
+void RegisterDestinationsRekeyKinds()
 {
     RekeyKind kind;
     kind.position = 1;

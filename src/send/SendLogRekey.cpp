@@ -4,6 +4,7 @@
 #include "core/DataFolder.h"
 #include "core/DataLayout.h"
 #include "core/Reencrypt.h"
+#include "send/SendJournal.h"
 
 #include <algorithm>
 
@@ -34,8 +35,6 @@ std::vector<fs::path> LogFolders()
     return folders;
 }
 
-} // namespace
-
 void RegisterSendLogRekey()
 {
     RekeyKind kind;
@@ -52,6 +51,14 @@ void RegisterSendLogRekey()
     };
     kind.rewrite = RekeyCopyAllFields;
     RegisterRekeyKind(std::move(kind));
+}
+
+} // namespace
+
+void RegisterSendRekeyKinds()
+{
+    RegisterSendLogRekey();
+    RegisterSendJournalRekey();
 }
 
 } // namespace vostrel
