@@ -1,11 +1,11 @@
 #include "compose/Signatures.h"
 
-#include "compose/TextFile.h"
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
 #include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/SjisCodec.h"
+#include "core/TextFile.h"
 
 namespace vostrel {
 

@@ -1,13 +1,13 @@
 #include "history/SentHistory.h"
 
-#include "compose/Preview.h"
-#include "compose/TextFile.h"
 #include "core/AtomicFile.h"
 #include "core/DataFolder.h"
 #include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
+#include "core/PreviewPage.h"
 #include "core/SjisCodec.h"
+#include "core/TextFile.h"
 
 #include <QCollator>
 #include <algorithm>
