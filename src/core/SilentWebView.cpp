@@ -1,6 +1,7 @@
 #include "core/SilentWebView.h"
 
-#include <QFile>
+#include "core/UiHelpers.h"
+
 #include <QPointer>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -95,7 +96,7 @@ QWebEngineView *NewSilentWebView(QWidget *parent, const QString &objectName)
 
 void LoadLocalFile(QWebEngineView *view, const std::filesystem::path &file)
 {
-    view->load(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(file.native()))));
+    view->load(QUrl::fromLocalFile(QStringFromPath(file)));
 }
 
 } // namespace vostrel

@@ -1,11 +1,20 @@
 #include "core/UiHelpers.h"
 
+#include "core/SjisCodec.h"
+
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QTranslator>
@@ -135,6 +144,62 @@ QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons)
     for (QWidget *button : buttons)
         row->addWidget(button);
     return row;
+}
+
+QLabel *NewLabel(QWidget *parent, const QString &objectName, const QString &caption, QWidget *buddy)
+{
+    auto *label = new QLabel(caption, parent);
+    label->setObjectName(objectName);
+    if (buddy)
+        label->setBuddy(buddy);
+    return label;
+}
+
+QCheckBox *NewCheckBox(QWidget *parent, const QString &objectName, const QString &caption)
+{
+    auto *box = new QCheckBox(caption, parent);
+    box->setObjectName(objectName);
+    return box;
+}
+
+QRadioButton *NewRadioButton(QWidget *parent, const QString &objectName, const QString &caption)
+{
+    auto *radio = new QRadioButton(caption, parent);
+    radio->setObjectName(objectName);
+    return radio;
+}
+
+QGroupBox *NewGroupBox(QWidget *parent, const QString &objectName, const QString &title)
+{
+    auto *box = new QGroupBox(title, parent);
+    box->setObjectName(objectName);
+    return box;
+}
+
+QComboBox *NewDropDownList(QWidget *parent, const QString &objectName,
+                           const std::vector<std::string> &items)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(objectName);
+    for (const std::string &item : items)
+        box->addItem(SjisToQString(item));
+    return box;
+}
+
+std::filesystem::path PathFromQString(const QString &fileName)
+{
+    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+}
+
+QString QStringFromPath(const std::filesystem::path &path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+std::filesystem::path ChosenFile(const QFileDialog &dialog)
+{
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? std::filesystem::path() : PathFromQString(chosen.front());
 }
 
 } // namespace vostrel

@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/DataLayout.h"
+#include "core/UiHelpers.h"
 
 #include <QAbstractItemView>
 #include <QEvent>
@@ -28,7 +29,7 @@ const QString kBackupFolderKey = QStringLiteral("Backup/LastFolder");
 
 QString SettingsPath()
 {
-    return QFile::decodeName(QByteArray::fromStdString(SettingsFile().native()));
+    return QStringFromPath(SettingsFile());
 }
 
 // The settings as stored; null when they cannot be read and reading was all

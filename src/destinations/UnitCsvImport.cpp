@@ -10,7 +10,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -192,8 +191,8 @@ TFormCsvImport::TFormCsvImport(QWidget *parent)
         grid->addWidget(boxes[i], row, column + 1);
     }
 
-    CBImport_NotOneLine = new QCheckBox(u"インポート時に一行目を無視する"_s, this);
-    CBImport_NotOneLine->setObjectName(u"CBImport_NotOneLine"_s);
+    CBImport_NotOneLine =
+        NewCheckBox(this, u"CBImport_NotOneLine"_s, u"インポート時に一行目を無視する"_s);
     BtnImport = NewPushButton(this, u"BtnImport"_s, u"インポート"_s, false);
     BtnClose = NewPushButton(this, u"BtnClose"_s, u"閉じる"_s, false);
     auto *commands = new QHBoxLayout;
@@ -282,7 +281,7 @@ void TFormCsvImport::ReadFile()
     });
     if (stopRequested_)
         return;
-    const std::string text = ReadCsvText(QFile::encodeName(fileName_).toStdString());
+    const std::string text = ReadCsvText(PathFromQString(fileName_));
     model_->ReserveBytes(text.size());
     CsvRecordReader reader(text);
     TStringListEx fields;

@@ -14,7 +14,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -224,15 +223,11 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
     topBar->addWidget(PNGBtnClose);
 
     auto *sendTypeLabel = new QLabel(u"送信方法"_s, this);
-    RBSendType_All = new QRadioButton(u"すべて"_s, this);
-    RBSendType_All->setObjectName(u"RBSendType_All"_s);
+    RBSendType_All = NewRadioButton(this, u"RBSendType_All"_s, u"すべて"_s);
     RBSendType_All->setChecked(true);
-    RBSendType_To = new QRadioButton(u"宛先"_s, this);
-    RBSendType_To->setObjectName(u"RBSendType_To"_s);
-    RBSendType_Cc = new QRadioButton(u"Cc"_s, this);
-    RBSendType_Cc->setObjectName(u"RBSendType_Cc"_s);
-    RBSendType_Bcc = new QRadioButton(u"Bcc"_s, this);
-    RBSendType_Bcc->setObjectName(u"RBSendType_Bcc"_s);
+    RBSendType_To = NewRadioButton(this, u"RBSendType_To"_s, u"宛先"_s);
+    RBSendType_Cc = NewRadioButton(this, u"RBSendType_Cc"_s, u"Cc"_s);
+    RBSendType_Bcc = NewRadioButton(this, u"RBSendType_Bcc"_s, u"Bcc"_s);
     PNGBtnAddAddress = NewImageButton(this, u"PNGBtnAddAddress"_s, u"contact-new"_s,
                                       QStyle::SP_FileIcon, u"宛先の追加"_s, u"宛先の追加"_s);
     PNGBtnEditAddress =
@@ -670,14 +665,6 @@ namespace {
 // Pending window events are processed after the 1st, 51st, 101st ...
 // recipient exported or imported.
 constexpr std::size_t kCsvEventsEvery = 50;
-
-std::filesystem::path ChosenFile(const QFileDialog &dialog)
-{
-    const QStringList chosen = dialog.selectedFiles();
-    return chosen.isEmpty()
-               ? std::filesystem::path()
-               : std::filesystem::path(QFile::encodeName(chosen.front()).toStdString());
-}
 
 } // namespace
 

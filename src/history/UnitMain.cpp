@@ -26,7 +26,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -147,8 +146,7 @@ TFormMain::TFormMain(QWidget *parent)
     SetupReportList(ListViewItemBox, {u"送信者"_s});
 
     // The history.
-    LabelAddress = new QLabel(kHistoryLabel, central);
-    LabelAddress->setObjectName(u"LabelAddress"_s);
+    LabelAddress = NewLabel(central, u"LabelAddress"_s, kHistoryLabel);
     historyModel_ = new HistoryTableModel(this);
     ListViewAddress = new QTableView(central);
     ListViewAddress->setObjectName(u"ListViewAddress"_s);
@@ -175,8 +173,7 @@ TFormMain::TFormMain(QWidget *parent)
     PopupMenuMsgDelete->addAction(MenuItemDelete);
 
     // The preview.
-    LabelMailText = new QLabel(kPreviewLabel, central);
-    LabelMailText->setObjectName(u"LabelMailText"_s);
+    LabelMailText = NewLabel(central, u"LabelMailText"_s, kPreviewLabel);
     EditTitle = NewLineEdit(central, u"EditTitle"_s);
     EditTitle->setReadOnly(true);
     EditAppended = NewLineEdit(central, u"EditAppended"_s);
@@ -671,7 +668,7 @@ std::optional<fs::path> TFormMain::SelectFolder(const QString &caption)
     const QStringList chosen = selectFolderDialog_->selectedFiles();
     if (chosen.isEmpty())
         return std::nullopt;
-    return fs::path(QFile::encodeName(chosen.front()).toStdString());
+    return PathFromQString(chosen.front());
 }
 
 void TFormMain::PNGBtnBkSaveClick()
@@ -693,7 +690,7 @@ void TFormMain::PNGBtnBkSaveClick()
         // partial backup folder is left.
         MakeBackup(*chosen);
     }
-    SetLastBackupFolder(QFile::decodeName(QByteArray::fromStdString(chosen->native())));
+    SetLastBackupFolder(QStringFromPath(*chosen));
     ShowMessage(this, u"バックアップを作成しました"_s);
 }
 
@@ -703,8 +700,7 @@ void TFormMain::PNGBtnBkLoadClick()
         SelectFolder(u"読み込むバックアップフォルダを選択してください"_s);
     if (!chosen)
         return;
-    if (!AskYesNo(this, kRestoreQuestion + u"\n"_s +
-                            QFile::decodeName(QByteArray::fromStdString(chosen->native()))))
+    if (!AskYesNo(this, kRestoreQuestion + u"\n"_s + QStringFromPath(*chosen)))
         return;
     if (!IsValidBackup(*chosen)) {
         ShowMessage(this, kInvalidBackup);
@@ -729,7 +725,7 @@ void TFormMain::PNGBtnBkLoadClick()
         // was and is named in the error.
         RestoreBackup(*chosen, *key);
     }
-    SetLastBackupFolder(QFile::decodeName(QByteArray::fromStdString(chosen->native())));
+    SetLastBackupFolder(QStringFromPath(*chosen));
     ShowMessage(this, u"バックアップを読み込みました。パスワードを入力してください"_s);
     // The restored data under its password, which was entered above: the
     // history is loaded afresh without asking for it again.

@@ -44,13 +44,6 @@ QLineEdit *NewDetailEdit(QWidget *parent, const QString &name)
     return edit;
 }
 
-QLabel *NewLabel(QWidget *parent, const QString &name, const QString &text)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
 } // namespace
 
 TFormSenderConfig::TFormSenderConfig(TFormAddSender &editor, QWidget *parent)
