@@ -1,5 +1,6 @@
 #include "destinations/UnitCsvImport.h"
 
+#include "core/DeferredRowModel.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/SjisCodec.h"
@@ -8,8 +9,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -32,8 +31,6 @@ const QString kTitle = u"CSVインポート"_s;
 const QString kNone = u"なし"_s;
 // Pending window events are processed after the 1st, 51st, 101st ... line.
 constexpr std::size_t kEventsEvery = 50;
-// While reading, rows read reach the view at most this often.
-constexpr qint64 kShowRowsEveryMs = 150;
 
 QString FullWidthNumber(int n)
 {
@@ -285,22 +282,11 @@ void TFormCsvImport::ReadFile()
     model_->ReserveBytes(text.size());
     CsvRecordReader reader(text);
     TStringListEx fields;
-    QElapsedTimer sinceShown;
-    sinceShown.start();
+    RowLoadPacer pacer(*model_, [this] { model_->ShowAdded(); }, {.eventsEveryRows = kEventsEvery});
     while (reader.Next(fields)) {
         model_->AddUnshown(fields);
-        if (reader.RecordsRead() % kEventsEvery == 1) {
-            // The view gets the rows read so far at most every so often:
-            // laying out and painting for every 50 rows would cost more than
-            // reading them.
-            if (model_->rowCount() == 0 || sinceShown.elapsed() >= kShowRowsEveryMs) {
-                model_->ShowAdded();
-                sinceShown.restart();
-            }
-            QCoreApplication::processEvents();
-            if (stopRequested_)
-                return;
-        }
+        if (pacer.RowAdded() && stopRequested_)
+            return;
     }
     model_->ShowAdded();
     FillDropDowns();

@@ -25,7 +25,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -419,10 +418,15 @@ void TFormMain::LoadHistory()
 void TFormMain::LoadHistoryRows(const std::vector<std::string> &senders,
                                 std::vector<fs::path> &passedOver)
 {
-    QElapsedTimer sinceEvents;
-    QElapsedTimer sinceShown;
-    sinceEvents.start();
-    sinceShown.start();
+    // The first row at once.
+    RowLoadPacer pacer(*historyModel_,
+                       [this] {
+                           const bool first = historyModel_->rowCount() == 0;
+                           historyModel_->ShowAdded();
+                           if (first)
+                               Q_EMIT HistoryRowsShown();
+                       },
+                       {.eventsEveryMs = kLoadEventsEveryMs, .showEveryMs = kShowRowsEveryMs});
     try {
         for (const std::string &sender : senders) {
             for (const fs::path &file : HistoryFiles(HistorySenderFolder(logRoot_, sender))) {
@@ -432,19 +436,7 @@ void TFormMain::LoadHistoryRows(const std::vector<std::string> &senders,
                     passedOver.push_back(file);
                     continue;
                 }
-                if (historyModel_->rowCount() == 0) {
-                    // The first row at once.
-                    historyModel_->ShowAdded();
-                    Q_EMIT HistoryRowsShown();
-                    sinceShown.restart();
-                } else if (sinceEvents.elapsed() < kLoadEventsEveryMs) {
-                    continue;
-                } else if (sinceShown.elapsed() >= kShowRowsEveryMs) {
-                    historyModel_->ShowAdded();
-                    sinceShown.restart();
-                }
-                QCoreApplication::processEvents();
-                sinceEvents.restart();
+                pacer.RowAdded();
             }
         }
     } catch (...) {
