@@ -103,12 +103,8 @@ TFormMailMake::TFormMailMake(QWidget *parent)
                                  QStyle::SP_DialogCloseButton, {}, u"メール作成を終了します"_s);
     for (QToolButton *button : {PNGBtnMailSend, PNGBtnTextRead, PNGBtnTextWrite, PNGBtnClose})
         button->setIconSize(QSize(32, 32));
-    auto *topBar = new QHBoxLayout;
-    topBar->addWidget(PNGBtnMailSend);
-    topBar->addWidget(PNGBtnTextRead);
-    topBar->addWidget(PNGBtnTextWrite);
-    topBar->addStretch();
-    topBar->addWidget(PNGBtnClose);
+    QHBoxLayout *topBar =
+        CommandRow({PNGBtnMailSend, PNGBtnTextRead, PNGBtnTextWrite}, {PNGBtnClose});
 
     // Senders, destinations and attachments.
     PNGBtnSender = NewImageButton(this, u"PNGBtnSender"_s, u"user-identity"_s,
@@ -696,11 +692,7 @@ void TFormMailMake::EnsureBrowser()
     if (WebBrowser)
         return;
     // Made on first use only: the browser engine is slow to start.
-    WebBrowser = NewSilentWebView(TabSheetBrowser, u"WebBrowser"_s);
-    auto *layout = static_cast<QVBoxLayout *>(TabSheetBrowser->layout());
-    // In place of the stretch that kept the room.
-    delete layout->takeAt(layout->count() - 1);
-    layout->addWidget(WebBrowser, 1);
+    WebBrowser = NewSilentWebViewInPlaceOfStretch(TabSheetBrowser, u"WebBrowser"_s);
 }
 
 // ---- Merge tags ----

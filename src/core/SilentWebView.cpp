@@ -2,6 +2,7 @@
 
 #include "core/UiHelpers.h"
 
+#include <QBoxLayout>
 #include <QPointer>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -91,6 +92,15 @@ QWebEngineView *NewSilentWebView(QWidget *parent, const QString &objectName)
     profile->setParent(page);
     page->setParent(view);
     view->setPage(page);
+    return view;
+}
+
+QWebEngineView *NewSilentWebViewInPlaceOfStretch(QWidget *page, const QString &objectName)
+{
+    QWebEngineView *view = NewSilentWebView(page, objectName);
+    auto *layout = static_cast<QBoxLayout *>(page->layout());
+    delete layout->takeAt(layout->count() - 1);
+    layout->addWidget(view, 1);
     return view;
 }
 

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QTranslator>
@@ -139,17 +140,54 @@ void RemoveLengthLimit(QLineEdit *edit)
 
 QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons)
 {
+    return CommandRow({}, buttons);
+}
+
+QHBoxLayout *CommandRow(std::initializer_list<QWidget *> left,
+                        std::initializer_list<QWidget *> right)
+{
     auto *row = new QHBoxLayout;
+    for (QWidget *control : left)
+        row->addWidget(control);
     row->addStretch();
-    for (QWidget *button : buttons)
-        row->addWidget(button);
+    for (QWidget *control : right)
+        row->addWidget(control);
     return row;
 }
 
+QSplitter *NewSplitter(QWidget *parent, const QString &objectName, Qt::Orientation orientation,
+                       std::initializer_list<SplitterPane> panes)
+{
+    auto *splitter = new QSplitter(orientation, parent);
+    splitter->setObjectName(objectName);
+    for (const SplitterPane &pane : panes)
+        splitter->addWidget(pane.widget);
+    int index = 0;
+    QList<int> sizes;
+    for (const SplitterPane &pane : panes) {
+        splitter->setStretchFactor(index++, pane.stretch);
+        sizes.push_back(pane.size);
+    }
+    splitter->setSizes(sizes);
+    return splitter;
+}
+
+namespace {
+
+// A widget that shows a caption, with its object name.
+template <typename Widget>
+Widget *NewCaptioned(QWidget *parent, const QString &objectName, const QString &caption)
+{
+    auto *widget = new Widget(caption, parent);
+    widget->setObjectName(objectName);
+    return widget;
+}
+
+} // namespace
+
 QLabel *NewLabel(QWidget *parent, const QString &objectName, const QString &caption, QWidget *buddy)
 {
-    auto *label = new QLabel(caption, parent);
-    label->setObjectName(objectName);
+    QLabel *label = NewCaptioned<QLabel>(parent, objectName, caption);
     if (buddy)
         label->setBuddy(buddy);
     return label;
@@ -157,23 +195,17 @@ QLabel *NewLabel(QWidget *parent, const QString &objectName, const QString &capt
 
 QCheckBox *NewCheckBox(QWidget *parent, const QString &objectName, const QString &caption)
 {
-    auto *box = new QCheckBox(caption, parent);
-    box->setObjectName(objectName);
-    return box;
+    return NewCaptioned<QCheckBox>(parent, objectName, caption);
 }
 
 QRadioButton *NewRadioButton(QWidget *parent, const QString &objectName, const QString &caption)
 {
-    auto *radio = new QRadioButton(caption, parent);
-    radio->setObjectName(objectName);
-    return radio;
+    return NewCaptioned<QRadioButton>(parent, objectName, caption);
 }
 
 QGroupBox *NewGroupBox(QWidget *parent, const QString &objectName, const QString &title)
 {
-    auto *box = new QGroupBox(title, parent);
-    box->setObjectName(objectName);
-    return box;
+    return NewCaptioned<QGroupBox>(parent, objectName, title);
 }
 
 QComboBox *NewDropDownList(QWidget *parent, const QString &objectName,

@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QToolButton;
 class QWidget;
 
@@ -59,6 +60,20 @@ void RemoveLengthLimit(QLineEdit *edit);
 
 // The row of buttons at the bottom of a dialog, aligned to the right.
 QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons);
+// A row of controls: those on the left, a stretch, those on the right.
+QHBoxLayout *CommandRow(std::initializer_list<QWidget *> left,
+                        std::initializer_list<QWidget *> right);
+
+// One pane of a splitter: its widget, its stretch factor and its first size.
+struct SplitterPane
+{
+    QWidget *widget;
+    int stretch;
+    int size;
+};
+// A splitter with its object name and its panes in order.
+QSplitter *NewSplitter(QWidget *parent, const QString &objectName, Qt::Orientation orientation,
+                       std::initializer_list<SplitterPane> panes);
 
 // A label with its object name and caption; with a buddy, the control its
 // mnemonic moves the focus to.

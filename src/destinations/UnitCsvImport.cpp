@@ -192,11 +192,7 @@ TFormCsvImport::TFormCsvImport(QWidget *parent)
         NewCheckBox(this, u"CBImport_NotOneLine"_s, u"インポート時に一行目を無視する"_s);
     BtnImport = NewPushButton(this, u"BtnImport"_s, u"インポート"_s, false);
     BtnClose = NewPushButton(this, u"BtnClose"_s, u"閉じる"_s, false);
-    auto *commands = new QHBoxLayout;
-    commands->addWidget(CBImport_NotOneLine);
-    commands->addStretch();
-    commands->addWidget(BtnImport);
-    commands->addWidget(BtnClose);
+    QHBoxLayout *commands = CommandRow({CBImport_NotOneLine}, {BtnImport, BtnClose});
 
     model_ = new CsvTableModel(this);
     ListViewAddress = new QTableView(this);

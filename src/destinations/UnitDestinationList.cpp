@@ -118,12 +118,8 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
                                       QStyle::SP_TrashIcon, u"リストの削除"_s, u"リストの削除"_s);
     PNGBtnClose = NewImageButton(this, u"PNGBtnClose"_s, u"window-close"_s,
                                  QStyle::SP_DialogCloseButton, u"閉じる"_s, u"閉じる"_s);
-    auto *topBar = new QHBoxLayout;
-    topBar->addWidget(PNGBtnAddList);
-    topBar->addWidget(PNGBtnEditList);
-    topBar->addWidget(PNGBtnDeleteList);
-    topBar->addStretch();
-    topBar->addWidget(PNGBtnClose);
+    QHBoxLayout *topBar =
+        CommandRow({PNGBtnAddList, PNGBtnEditList, PNGBtnDeleteList}, {PNGBtnClose});
 
     auto *sendTypeLabel = new QLabel(u"送信方法"_s, this);
     RBSendType_All = NewRadioButton(this, u"RBSendType_All"_s, u"すべて"_s);
@@ -175,13 +171,8 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
     SetupReportTable(ListViewAddress, 110);
     ListViewAddress->setColumnWidth(2, 200);
 
-    auto *splitter = new QSplitter(Qt::Horizontal, this);
-    splitter->setObjectName(u"SplitterLists"_s);
-    splitter->addWidget(ListViewDestinationList);
-    splitter->addWidget(ListViewAddress);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({310, 650});
+    auto *splitter = NewSplitter(this, u"SplitterLists"_s, Qt::Horizontal,
+                                 {{ListViewDestinationList, 0, 310}, {ListViewAddress, 1, 650}});
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(topBar);

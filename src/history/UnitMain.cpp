@@ -228,21 +228,10 @@ TFormMain::TFormMain(QWidget *parent)
     previewLayout->addLayout(fields);
     previewLayout->addWidget(PageControlMailText, 1);
 
-    SplitterHistory = new QSplitter(Qt::Vertical, central);
-    SplitterHistory->setObjectName(u"SplitterHistory"_s);
-    SplitterHistory->addWidget(historyPanel);
-    SplitterHistory->addWidget(previewPanel);
-    SplitterHistory->setStretchFactor(0, 1);
-    SplitterHistory->setStretchFactor(1, 1);
-    SplitterHistory->setSizes({300, 300});
-
-    SplitterSender = new QSplitter(Qt::Horizontal, central);
-    SplitterSender->setObjectName(u"SplitterSender"_s);
-    SplitterSender->addWidget(ListViewItemBox);
-    SplitterSender->addWidget(SplitterHistory);
-    SplitterSender->setStretchFactor(0, 0);
-    SplitterSender->setStretchFactor(1, 1);
-    SplitterSender->setSizes({200, 800});
+    SplitterHistory = NewSplitter(central, u"SplitterHistory"_s, Qt::Vertical,
+                                  {{historyPanel, 1, 300}, {previewPanel, 1, 300}});
+    SplitterSender = NewSplitter(central, u"SplitterSender"_s, Qt::Horizontal,
+                                 {{ListViewItemBox, 0, 200}, {SplitterHistory, 1, 800}});
 
     auto *layout = new QVBoxLayout(central);
     layout->addLayout(buttons);
@@ -512,11 +501,7 @@ void TFormMain::EnsureBrowser()
     if (WebBrowser)
         return;
     // Made on first use only: the browser engine is slow to start.
-    WebBrowser = NewSilentWebView(TabSheetHtml, u"WebBrowser"_s);
-    auto *layout = static_cast<QVBoxLayout *>(TabSheetHtml->layout());
-    // In place of the stretch that kept the room.
-    delete layout->takeAt(layout->count() - 1);
-    layout->addWidget(WebBrowser, 1);
+    WebBrowser = NewSilentWebViewInPlaceOfStretch(TabSheetHtml, u"WebBrowser"_s);
 }
 
 void TFormMain::ClearPreview()
