@@ -5,6 +5,7 @@
 #include "core/DataFolder.h"
 #include "core/DataLayout.h"
 #include "core/Errors.h"
+#include "core/FileUtils.h"
 #include "core/Password.h"
 
 #include <algorithm>
@@ -61,26 +62,6 @@ void SyncFileSystem(const fs::path &folder)
         throw FileError::WriteFailed(folder, FileError::ErrnoText(err));
 }
 
-void SyncFolder(const fs::path &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Closes a descriptor when it goes out of scope.
-struct Fd
-{
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 // How a copy treats symbolic links: a backup copies a linked file's content
 // and passes over linked folders; a restore refuses any link.
 enum class Links
@@ -97,8 +78,8 @@ void CopyOneFile(const fs::path &from, const fs::path &to, Links links)
         copyHook(from);
     Step("copy " + from.string());
     // O_NONBLOCK: a pipe put in place of the file cannot hold the copy up.
-    Fd in{::open(from.c_str(),
-                 O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0))};
+    ScopedFd in{::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK |
+                                         (links == Links::Refuse ? O_NOFOLLOW : 0))};
     if (in.fd < 0) {
         if (errno == ELOOP && links == Links::Refuse)
             throw LinkRefused(from);
@@ -109,28 +90,13 @@ void CopyOneFile(const fs::path &from, const fs::path &to, Links links)
         throw FileError::ReadFailed(from, FileError::ErrnoText(errno));
     if (!S_ISREG(st.st_mode))
         throw FileError::ReadFailed(from, FileError::ErrnoText(EINVAL));
-    Fd out{::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
+    ScopedFd out{::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
     if (out.fd < 0)
         throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(in.fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError::ReadFailed(from, FileError::ErrnoText(errno));
-        }
-        if (got == 0)
-            break;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t n = ::write(out.fd, buffer + done, static_cast<size_t>(got - done));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
-            }
-            done += n;
-        }
+    if (const CopyFailure failure = CopyContent(in.fd, out.fd)) {
+        if (failure.reading)
+            throw FileError::ReadFailed(from, FileError::ErrnoText(failure.err));
+        throw FileError::WriteFailed(to, FileError::ErrnoText(failure.err));
     }
     const int closed = ::close(out.fd);
     out.fd = -1;
@@ -202,12 +168,6 @@ void RenameOrThrow(const fs::path &from, const fs::path &to)
     Step("renamed " + from.string());
 }
 
-bool Exists(const fs::path &path)
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
 // Swaps the staged entries in: each live entry moves to old/, its staged copy
 // takes its place. Entries already swapped are skipped, so this can run again
 // from any point.
@@ -218,16 +178,16 @@ void SwitchOver(const std::vector<std::string> &entries)
     std::error_code ec;
     for (const std::string &name : entries) {
         const fs::path staged = staging / "new" / name;
-        if (!Exists(staged))
+        if (!PathExists(staged))
             continue; // swapped before
         const fs::path live = DataFolder() / name;
         const fs::path old = staging / "old" / name;
-        if (Exists(old)) {
+        if (PathExists(old)) {
             // The live entry was moved away before: what stands in its place
             // now was made afterwards (the folders a start creates), and the
             // restored copy replaces it.
             fs::remove_all(live, ec);
-        } else if (Exists(live)) {
+        } else if (PathExists(live)) {
             RenameOrThrow(live, old);
         }
         RenameOrThrow(staged, live);
@@ -261,7 +221,7 @@ bool ReadCommit(std::vector<std::string> &entries)
 bool RestorePending()
 {
     std::vector<std::string> entries;
-    return Exists(RestoreStagingFolder()) && ReadCommit(entries);
+    return PathExists(RestoreStagingFolder()) && ReadCommit(entries);
 }
 
 } // namespace
@@ -284,7 +244,7 @@ void SetRestoreStepHook(std::function<void(const std::string &)> hook)
 fs::path NextBackupFolder(const fs::path &chosen)
 {
     fs::path folder = chosen / "Vostrel_backup";
-    for (int n = 1; Exists(folder); ++n)
+    for (int n = 1; PathExists(folder); ++n)
         folder = chosen / ("Vostrel_backup(" + std::to_string(n) + ")");
     return folder;
 }
@@ -425,7 +385,7 @@ void RestoreBackup(const fs::path &backup, const std::string &key)
 
 bool RecoverInterruptedRestore()
 {
-    if (!Exists(RestoreStagingFolder()))
+    if (!PathExists(RestoreStagingFolder()))
         return false;
     std::vector<std::string> entries;
     if (ReadCommit(entries)) {

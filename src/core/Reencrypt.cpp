@@ -6,6 +6,7 @@
 #include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
+#include "core/FileUtils.h"
 #include "core/Password.h"
 
 #include <algorithm>
@@ -115,15 +116,6 @@ std::vector<Target> CollectTargets(const std::vector<RekeyKind> &sorted)
     }
     targets.push_back({ConfigPath(), layout::kConfig, nullptr});
     return targets;
-}
-
-void SyncFolder(const fs::path &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 // Creates the folders from the staging folder down to the parent of file

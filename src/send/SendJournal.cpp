@@ -6,6 +6,7 @@
 #include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
+#include "core/FileUtils.h"
 #include "core/Reencrypt.h"
 
 #include <cerrno>
@@ -34,34 +35,6 @@ constexpr long long kMaxNames = 1000000;
 
 std::mutex hookMutex;
 std::function<void(const std::string &)> stepHook;
-
-void SyncFolder(const fs::path &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-bool Exists(const fs::path &path)
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
-void WriteAll(int fd, std::string_view bytes, const fs::path &path)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError::WriteFailed(path, FileError::ErrnoText(errno));
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 // The whole file, or false when it cannot be read.
 bool ReadWhole(const fs::path &path, std::string &bytes)
@@ -302,7 +275,7 @@ fs::path SendProgressPath()
 
 bool SendJournalPending()
 {
-    return Exists(SendJournalPath());
+    return PathExists(SendJournalPath());
 }
 
 std::string SendJournalRestoreRefusal()
@@ -473,7 +446,10 @@ void SendJournalWriter::Append(const std::string &text)
         if (syncer_->error != 0)
             throw FileError::WriteFailed(SendProgressPath(), FileError::ErrnoText(syncer_->error));
     }
-    WriteAll(fd_, Frame(codec_.EncryptString(text)), SendProgressPath());
+    if (!WriteAll(fd_, Frame(codec_.EncryptString(text)))) {
+        const int err = errno;
+        throw FileError::WriteFailed(SendProgressPath(), FileError::ErrnoText(err));
+    }
     std::lock_guard lock(syncer_->mutex);
     syncer_->dirty = true;
     if (syncer_->idle) {
@@ -558,7 +534,7 @@ void RegisterSendJournalRekey()
         std::vector<fs::path> files;
         if (SendJournalPending()) {
             files.push_back(SendJournalPath());
-            if (Exists(SendProgressPath()))
+            if (PathExists(SendProgressPath()))
                 files.push_back(SendProgressPath());
         }
         return files;
