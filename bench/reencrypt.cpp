@@ -28,9 +28,9 @@ int main()
     const fs::path data = vostrel::DefaultDataFolder();
     vostrel::PrepareDataFolder(data);
     vostrel::SetDataFolder(data);
-    vostrel::RegisterDestinationListRekey();
-    vostrel::RegisterSenderAccountRekey();
-    vostrel::RegisterSendLogRekey();
+    vostrel::RegisterDestinationsRekeyKinds();
+    vostrel::RegisterSendersRekeyKinds();
+    vostrel::RegisterSendRekeyKinds();
     const std::string oldKey = "OldPassword1", newKey = "NewPassword2";
 
     for (int l = 0; l < 100; ++l) {

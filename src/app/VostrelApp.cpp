@@ -27,7 +27,6 @@
 #include "history/UnitVersion.h"
 #include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
-#include "send/ServerTlsRecord.h"
 #include "send/UnitSendProgress.h"
 #include "senders/SenderAccount.h"
 #include "senders/UnitAddSender.h"
@@ -51,11 +50,9 @@ TVostrelApp::TVostrelApp()
 {
     // The record files that a password change rewrites, each kind supplied
     // by the subsystem that owns its layout.
-    RegisterDestinationListRekey();
-    RegisterSenderAccountRekey();
-    RegisterSendLogRekey();
-    RegisterSendJournalRekey();
-    RegisterServerTlsRekey();
+    RegisterDestinationsRekeyKinds();
+    RegisterSendersRekeyKinds();
+    RegisterSendRekeyKinds();
     // A restore waits until a send run that did not end is accounted for.
     RegisterSendJournalRestoreGuard();
     // The main window first: its creation prepares the data folder. The

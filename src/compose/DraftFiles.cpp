@@ -3,7 +3,9 @@
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
+#include "core/FileUtils.h"
 #include "core/SjisCodec.h"
 #include "core/SjisText.h"
 
@@ -20,22 +22,22 @@ namespace fs = std::filesystem;
 
 fs::path AttachmentFolder()
 {
-    return WorkFolder() / "AppendedImage" / "";
+    return WorkFolder() / layout::kAppendedImage / "";
 }
 
 fs::path PictureFolder()
 {
-    return WorkFolder() / "HtmlImage" / "";
+    return WorkFolder() / layout::kHtmlImage / "";
 }
 
 fs::path PreviewFile()
 {
-    return WorkFolder() / "Preview_work.html";
+    return WorkFolder() / layout::kPreviewPage;
 }
 
 fs::path HtmlTemplateFile()
 {
-    return DataFolder() / "html.txt";
+    return DataFolder() / layout::kHtmlTemplate;
 }
 
 std::string AttachmentName(const fs::path &chosenFile)
@@ -44,49 +46,18 @@ std::string AttachmentName(const fs::path &chosenFile)
     return ReplaceAll(name, ",", Sjis("，"));
 }
 
-namespace {
-
-// Closes a descriptor when it goes out of scope.
-struct Fd
-{
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-// Writes all of data to fd; false with errno set on failure.
-bool WriteAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
-
 CopyResult CopyFileNoOverwrite(const fs::path &source, const fs::path &target)
 {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(target, ec)))
         return CopyResult::AlreadyThere;
 
-    Fd in{::open(source.c_str(), O_RDONLY | O_CLOEXEC)};
+    ScopedFd in{::open(source.c_str(), O_RDONLY | O_CLOEXEC)};
     if (in.fd < 0)
         throw FileError::ReadFailed(source, FileError::ErrnoText(errno));
     std::string tempName = (target.parent_path() / ("." + target.filename().native())).native();
     tempName += ".XXXXXX";
-    Fd out{::mkostemp(tempName.data(), O_CLOEXEC)};
+    ScopedFd out{::mkostemp(tempName.data(), O_CLOEXEC)};
     if (out.fd < 0)
         throw FileError::WriteFailed(target, FileError::ErrnoText(errno));
     const fs::path temp(tempName);
@@ -95,18 +66,10 @@ CopyResult CopyFileNoOverwrite(const fs::path &source, const fs::path &target)
         throw makeError(file, FileError::ErrnoText(err));
     };
 
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(in.fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(FileError::ReadFailed, source, errno);
-        }
-        if (got == 0)
-            break;
-        if (!WriteAll(out.fd, buffer, static_cast<size_t>(got)))
-            fail(FileError::WriteFailed, target, errno);
+    if (const CopyFailure failure = CopyContent(in.fd, out.fd)) {
+        if (failure.reading)
+            fail(FileError::ReadFailed, source, failure.err);
+        fail(FileError::WriteFailed, target, failure.err);
     }
     if (::close(out.fd) != 0) {
         out.fd = -1;

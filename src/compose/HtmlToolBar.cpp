@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -59,11 +58,6 @@ const CommandLook kCommands[kTagCommandCount] = {
     {"PNGBtnEtc_Address", "addressbook-details", u"アドレスのタグを挿入します", "N21",
      u"アドレス(&A)"},
 };
-
-std::filesystem::path PathOf(const QString &file)
-{
-    return std::filesystem::path(QFile::encodeName(file).toStdString());
-}
 
 void Wrap(TagEditTarget &target, TagSelection selection, const TagTexts &tags)
 {
@@ -211,7 +205,7 @@ void THtmlTagCommands::InsertPicture(TagEditTarget &target, TagSelection selecti
         // unlikely clash of two names, another is drawn.
         for (int attempt = 0;; ++attempt) {
             name = PictureName(extension);
-            if (CopyFileNoOverwrite(PathOf(chosen), PictureFolder() / FileNameOf(name)) ==
+            if (CopyFileNoOverwrite(PathFromQString(chosen), PictureFolder() / FileNameOf(name)) ==
                 CopyResult::Copied)
                 break;
             if (attempt == 99)

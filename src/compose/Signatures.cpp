@@ -1,10 +1,11 @@
 #include "compose/Signatures.h"
 
-#include "compose/TextFile.h"
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/SjisCodec.h"
+#include "core/TextFile.h"
 
 namespace vostrel {
 
@@ -12,7 +13,7 @@ namespace fs = std::filesystem;
 
 fs::path SignatureFile(int slot)
 {
-    return DataFolder() / "Signature" / ("sig0" + std::to_string(slot) + ".dat");
+    return SignatureFolder() / layout::SignatureFileName(slot);
 }
 
 std::string ReadSignature(int slot)

@@ -4,6 +4,8 @@
 // by a password change.
 #pragma once
 
+#include "core/DataLayout.h"
+
 #include <array>
 #include <filesystem>
 #include <string>
@@ -11,7 +13,7 @@
 
 namespace vostrel {
 
-inline constexpr int kSignatureCount = 5;
+inline constexpr int kSignatureCount = layout::kSignatureSlots;
 using SignatureTexts = std::array<std::string, kSignatureCount>;
 
 // DataFolder() + "Signature/sig0" + slot + ".dat", slot 1 to 5.

@@ -25,8 +25,7 @@ QWidget *NewPage(const QString &objectName, const QString &prompt, const QString
 {
     auto *page = new QWidget;
     page->setObjectName(objectName);
-    auto *label = new QLabel(prompt, page);
-    label->setObjectName(objectName + u"Prompt"_s);
+    auto *label = NewLabel(page, objectName + u"Prompt"_s, prompt);
     auto *box = new QGroupBox(group, page);
     box->setLayout(controls);
     auto *layout = new QVBoxLayout(page);
@@ -34,13 +33,6 @@ QWidget *NewPage(const QString &objectName, const QString &prompt, const QString
     layout->addWidget(box);
     layout->addStretch();
     return page;
-}
-
-QRadioButton *NewRadio(const QString &objectName, const QString &caption)
-{
-    auto *radio = new QRadioButton(caption);
-    radio->setObjectName(objectName);
-    return radio;
 }
 
 } // namespace
@@ -73,19 +65,19 @@ TFormTagDialog::TFormTagDialog(QWidget *parent)
     colorLayout->addStretch();
     TSFontColor = NewPage(u"TSFontColor"_s, u"色を選択してください"_s, u"色"_s, colorLayout);
 
-    RBBold = NewRadio(u"RBBold"_s, u"太字"_s);
-    RBItalic = NewRadio(u"RBItalic"_s, u"斜め"_s);
-    RBStrikeOut = NewRadio(u"RBStrikeOut"_s, u"取り消し線"_s);
-    RBUnderLine = NewRadio(u"RBUnderLine"_s, u"下線"_s);
+    RBBold = NewRadioButton(nullptr, u"RBBold"_s, u"太字"_s);
+    RBItalic = NewRadioButton(nullptr, u"RBItalic"_s, u"斜め"_s);
+    RBStrikeOut = NewRadioButton(nullptr, u"RBStrikeOut"_s, u"取り消し線"_s);
+    RBUnderLine = NewRadioButton(nullptr, u"RBUnderLine"_s, u"下線"_s);
     auto *styleLayout = new QVBoxLayout;
     for (QRadioButton *radio : {RBBold, RBItalic, RBStrikeOut, RBUnderLine})
         styleLayout->addWidget(radio);
     TSFontStyle =
         NewPage(u"TSFontStyle"_s, u"スタイルを選択してください"_s, u"スタイル"_s, styleLayout);
 
-    RBArrange_Left = NewRadio(u"RBArrange_Left"_s, u"左揃え"_s);
-    RBArrange_Center = NewRadio(u"RBArrange_Center"_s, u"中央揃え"_s);
-    RBArrange_Right = NewRadio(u"RBArrange_Right"_s, u"右揃え"_s);
+    RBArrange_Left = NewRadioButton(nullptr, u"RBArrange_Left"_s, u"左揃え"_s);
+    RBArrange_Center = NewRadioButton(nullptr, u"RBArrange_Center"_s, u"中央揃え"_s);
+    RBArrange_Right = NewRadioButton(nullptr, u"RBArrange_Right"_s, u"右揃え"_s);
     RBArrange_Left->setChecked(true);
     auto *arrangeLayout = new QVBoxLayout;
     for (QRadioButton *radio : {RBArrange_Left, RBArrange_Center, RBArrange_Right})

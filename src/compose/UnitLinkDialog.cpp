@@ -22,23 +22,18 @@ TFormLinkDialog::TFormLinkDialog(QWidget *parent)
     setWindowTitle(u"リンク設定"_s);
     setModal(true);
 
-    GBLink = new QGroupBox(u"URL"_s, this);
-    GBLink->setObjectName(u"GBLink"_s);
+    GBLink = NewGroupBox(this, u"GBLink"_s, u"URL"_s);
     EditLink = NewLineEdit(GBLink, u"EditLink"_s);
     EditLink->setMinimumWidth(360);
     auto *linkLayout = new QHBoxLayout(GBLink);
     linkLayout->addWidget(EditLink);
 
-    GBTarget = new QGroupBox(this);
-    GBTarget->setObjectName(u"GBTarget"_s);
-    CBTarget = new QCheckBox(u"ターゲット(別窓の設定)"_s, GBTarget);
-    CBTarget->setObjectName(u"CBTarget"_s);
-    auto *before = new QLabel(u"Target=\""_s, GBTarget);
-    before->setObjectName(u"LabelTargetBefore"_s);
+    GBTarget = NewGroupBox(this, u"GBTarget"_s);
+    CBTarget = NewCheckBox(GBTarget, u"CBTarget"_s, u"ターゲット(別窓の設定)"_s);
+    auto *before = NewLabel(GBTarget, u"LabelTargetBefore"_s, u"Target=\""_s);
     EditTarget = NewLineEdit(GBTarget, u"EditTarget"_s);
     EditTarget->setText(u"_blank"_s);
-    auto *after = new QLabel(u"\""_s, GBTarget);
-    after->setObjectName(u"LabelTargetAfter"_s);
+    auto *after = NewLabel(GBTarget, u"LabelTargetAfter"_s, u"\""_s);
     auto *targetRow = new QHBoxLayout;
     targetRow->addWidget(before);
     targetRow->addWidget(EditTarget, 1);

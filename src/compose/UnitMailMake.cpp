@@ -18,7 +18,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
-#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -70,13 +69,6 @@ QLineEdit *NewNameEdit(QWidget *parent, const QString &objectName)
     return edit;
 }
 
-QCheckBox *NewCheckBox(QWidget *parent, const QString &objectName, const QString &caption)
-{
-    auto *box = new QCheckBox(caption, parent);
-    box->setObjectName(objectName);
-    return box;
-}
-
 QSpinBox *NewSpinEdit(QWidget *parent, const QString &objectName, int min, int max, int step,
                       int value)
 {
@@ -86,11 +78,6 @@ QSpinBox *NewSpinEdit(QWidget *parent, const QString &objectName, int min, int m
     spin->setSingleStep(step);
     spin->setValue(value);
     return spin;
-}
-
-fs::path PathOf(const QString &file)
-{
-    return fs::path(QFile::encodeName(file).toStdString());
 }
 
 } // namespace
@@ -116,25 +103,19 @@ TFormMailMake::TFormMailMake(QWidget *parent)
                                  QStyle::SP_DialogCloseButton, {}, u"メール作成を終了します"_s);
     for (QToolButton *button : {PNGBtnMailSend, PNGBtnTextRead, PNGBtnTextWrite, PNGBtnClose})
         button->setIconSize(QSize(32, 32));
-    auto *topBar = new QHBoxLayout;
-    topBar->addWidget(PNGBtnMailSend);
-    topBar->addWidget(PNGBtnTextRead);
-    topBar->addWidget(PNGBtnTextWrite);
-    topBar->addStretch();
-    topBar->addWidget(PNGBtnClose);
+    QHBoxLayout *topBar =
+        CommandRow({PNGBtnMailSend, PNGBtnTextRead, PNGBtnTextWrite}, {PNGBtnClose});
 
     // Senders, destinations and attachments.
     PNGBtnSender = NewImageButton(this, u"PNGBtnSender"_s, u"user-identity"_s,
                                   QStyle::SP_DirHomeIcon, u"送信元"_s, u"送信元を選択します"_s);
     EditSender = NewNameEdit(this, u"EditSender"_s);
     SpinEditSenderChange = NewSpinEdit(this, u"SpinEditSenderChange"_s, 1, 100000, 1, 1);
-    auto *labelSenderChange = new QLabel(u"通ごとに送信元を切り替える"_s, this);
-    labelSenderChange->setObjectName(u"LabelSenderChange"_s);
-    RBIndividual = new QRadioButton(kIndividualCaption, this);
-    RBIndividual->setObjectName(u"RBIndividual"_s);
+    auto *labelSenderChange =
+        NewLabel(this, u"LabelSenderChange"_s, u"通ごとに送信元を切り替える"_s);
+    RBIndividual = NewRadioButton(this, u"RBIndividual"_s, kIndividualCaption);
     RBIndividual->setChecked(true);
-    RBBulk = new QRadioButton(kBulkCaption, this);
-    RBBulk->setObjectName(u"RBBulk"_s);
+    RBBulk = NewRadioButton(this, u"RBBulk"_s, kBulkCaption);
     PNGBtnTo =
         NewImageButton(this, u"PNGBtnTo"_s, u"x-office-address-book"_s,
                        QStyle::SP_FileDialogDetailedView, u"宛先"_s, u"宛先リストを選択します"_s);
@@ -182,8 +163,7 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     names->setColumnStretch(1, 1);
 
     // Subject.
-    auto *labelTitle = new QLabel(u"件名："_s, this);
-    labelTitle->setObjectName(u"LabelTitle"_s);
+    auto *labelTitle = NewLabel(this, u"LabelTitle"_s, u"件名："_s);
     EditTitle = new QLineEdit(this);
     EditTitle->setObjectName(u"EditTitle"_s);
     auto *subject = new QHBoxLayout;
@@ -269,11 +249,9 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     body->addLayout(tags);
 
     // Bottom bar.
-    auto *labelInterval = new QLabel(u"送信間隔を"_s, this);
-    labelInterval->setObjectName(u"LabelInterbal"_s);
+    auto *labelInterval = NewLabel(this, u"LabelInterbal"_s, u"送信間隔を"_s);
     SpinEditInterbal = NewSpinEdit(this, u"SpinEditInterbal"_s, 0, 100000, 1000, 1000);
-    auto *labelMs = new QLabel(u"ミリ秒に設定"_s, this);
-    labelMs->setObjectName(u"LabelInterbalMs"_s);
+    auto *labelMs = NewLabel(this, u"LabelInterbalMs"_s, u"ミリ秒に設定"_s);
     CBHtml = NewCheckBox(this, u"CBHtml"_s, u"HTMLでメールを送信"_s);
     PNGBtnMapLink = NewImageButton(this, u"PNGBtnMapLink"_s, u"map-flat"_s, QStyle::SP_DirLinkIcon,
                                    {}, u"地図のリンクを挿入します"_s);
@@ -558,13 +536,13 @@ void TFormMailMake::AddAttachment()
         // the others are attached all the same.
         std::string name;
         try {
-            name = AttachmentName(PathOf(chosen));
+            name = AttachmentName(PathFromQString(chosen));
             if (std::find(listed.begin(), listed.end(), name) != listed.end()) {
                 // Recipients would get one of the two under that name.
                 ShowWarning(this, kSameAttachmentName.arg(SjisToQString(name)));
                 continue;
             }
-            CopyAttachment(PathOf(chosen));
+            CopyAttachment(PathFromQString(chosen));
         } catch (const VostrelError &e) {
             ShowError(this, u"ファイルを添付できませんでした。\n"_s + QString::fromUtf8(e.what()));
             continue;
@@ -714,11 +692,7 @@ void TFormMailMake::EnsureBrowser()
     if (WebBrowser)
         return;
     // Made on first use only: the browser engine is slow to start.
-    WebBrowser = NewSilentWebView(TabSheetBrowser, u"WebBrowser"_s);
-    auto *layout = static_cast<QVBoxLayout *>(TabSheetBrowser->layout());
-    // In place of the stretch that kept the room.
-    delete layout->takeAt(layout->count() - 1);
-    layout->addWidget(WebBrowser, 1);
+    WebBrowser = NewSilentWebViewInPlaceOfStretch(TabSheetBrowser, u"WebBrowser"_s);
 }
 
 // ---- Merge tags ----
@@ -776,7 +750,7 @@ void TFormMailMake::ReadTextFile()
         return;
     // Shift_JIS or UTF-8 (a byte-order mark decides, else the bytes);
     // content that cannot be read stops here with nothing replaced.
-    const DecodedText decoded = ReadEditorFile(PathOf(chosen));
+    const DecodedText decoded = ReadEditorFile(PathFromQString(chosen));
     if (page == ComposePage::Text) {
         MemoMailText->setPlainText(SjisToQString(decoded.text));
     } else {
@@ -800,7 +774,7 @@ void TFormMailMake::WriteTextFile()
     const std::string bytes = page == ComposePage::Text
                                   ? TextLinesWithCrLf(QStringToSjis(MemoMailText->toPlainText()))
                                   : EncodeTextFile(QStringToSjis(SynMemo->text()), htmlEncoding_);
-    WriteFileAtomically(PathOf(chosen), bytes, FileAccess::User);
+    WriteFileAtomically(PathFromQString(chosen), bytes, FileAccess::User);
     ShowMessage(this, u"テキストファイルを保存しました"_s);
 }
 

@@ -6,7 +6,7 @@
 
 #include "compose/MailDraft.h"
 #include "compose/Preview.h"
-#include "compose/TextFile.h"
+#include "core/TextFile.h"
 #include "destinations/UnitAddMailList.h"
 #include "send/SendEngine.h"
 #include "send/StartSend.h"

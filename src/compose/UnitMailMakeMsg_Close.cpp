@@ -18,10 +18,8 @@ TFormMailMakeMsg_Close::TFormMailMakeMsg_Close(QWidget *parent)
     setWindowTitle(u"終了確認"_s);
     setModal(true);
 
-    LabelMsg = new QLabel(u"メール作成画面を終了します。よろしいですか？"_s, this);
-    LabelMsg->setObjectName(u"LabelMsg"_s);
-    CBMailMakeDataFlg = new QCheckBox(u"編集中のメール内容を残す"_s, this);
-    CBMailMakeDataFlg->setObjectName(u"CBMailMakeDataFlg"_s);
+    LabelMsg = NewLabel(this, u"LabelMsg"_s, u"メール作成画面を終了します。よろしいですか？"_s);
+    CBMailMakeDataFlg = NewCheckBox(this, u"CBMailMakeDataFlg"_s, u"編集中のメール内容を残す"_s);
     BtnOk = NewPushButton(this, u"BtnOk"_s, u"はい"_s);
     BtnCancel = NewPushButton(this, u"BtnCancel"_s, u"いいえ"_s);
 

@@ -20,8 +20,8 @@ TFormMailMakeMsg_Show::TFormMailMakeMsg_Show(QWidget *parent)
     setModal(true);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
 
-    LabelMsg = new QLabel(u"編集中のメール内容があります。編集中のメールを開きますか？"_s, this);
-    LabelMsg->setObjectName(u"LabelMsg"_s);
+    LabelMsg = NewLabel(this, u"LabelMsg"_s,
+                        u"編集中のメール内容があります。編集中のメールを開きますか？"_s);
     BtnEditOpen = NewPushButton(this, u"BtnEditOpen"_s, u"編集中のメール内容を開く"_s);
     BtnNewMail = NewPushButton(this, u"BtnNewMail"_s, u"新規作成"_s);
 

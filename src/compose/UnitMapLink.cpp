@@ -20,26 +20,7 @@ namespace vostrel {
 
 using namespace Qt::Literals::StringLiterals;
 
-namespace {
-
-QComboBox *NewDropDownList(QWidget *parent, const QString &objectName,
-                           const std::vector<std::string> &items)
-{
-    auto *box = new QComboBox(parent);
-    box->setObjectName(objectName);
-    for (const std::string &item : items)
-        box->addItem(SjisToQString(item));
-    return box;
-}
-
-QLabel *NewLabel(QWidget *parent, const QString &objectName, const QString &caption)
-{
-    auto *label = new QLabel(caption, parent);
-    label->setObjectName(objectName);
-    return label;
-}
-
-} // namespace
+namespace {} // namespace
 
 TFormMapLink::TFormMapLink(TFormMailMake &compose, QWidget *parent)
     : QDialog(parent)
@@ -54,8 +35,7 @@ TFormMapLink::TFormMapLink(TFormMailMake &compose, QWidget *parent)
     EditAddress1 = NewLineEdit(this, u"EditAddress1"_s);
     EditAddress2 = NewLineEdit(this, u"EditAddress2"_s);
     CBEr = NewDropDownList(this, u"CBEr"_s, MapZoomItems());
-    CBGuid = new QCheckBox(u"乗換案内を表示"_s, this);
-    CBGuid->setObjectName(u"CBGuid"_s);
+    CBGuid = NewCheckBox(this, u"CBGuid"_s, u"乗換案内を表示"_s);
     EditMapLink = NewLineEdit(this, u"EditMapLink"_s);
     EditMapLink->setReadOnly(true);
     EditMapLink->setMinimumWidth(420);

@@ -1,5 +1,6 @@
 #include "core/AppState.h"
 
+#include "core/DataLayout.h"
 #include <atomic>
 #include <mutex>
 
@@ -34,7 +35,7 @@ std::filesystem::path DataFolder()
 std::filesystem::path WorkFolder()
 {
     std::lock_guard lock(stateMutex);
-    return dataFolder / "work" / "";
+    return dataFolder / layout::kWork / "";
 }
 
 void SetDataFolder(const std::filesystem::path &folder)

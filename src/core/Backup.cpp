@@ -3,9 +3,10 @@
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
+#include "core/FileUtils.h"
 #include "core/Password.h"
-#include "core/Reencrypt.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char *kStagingName = "restore-staging";
 constexpr const char *kCommitName = "commit";
 
 std::mutex guardsMutex;
@@ -74,26 +74,6 @@ void SyncFileSystem(const fs::path &folder)
         throw FileError::WriteFailed(folder, FileError::ErrnoText(err));
 }
 
-void SyncFolder(const fs::path &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Closes a descriptor when it goes out of scope.
-struct Fd
-{
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 // How a copy treats symbolic links: a backup copies a linked file's content
 // and passes over linked folders; a restore refuses any link.
 enum class Links
@@ -109,8 +89,8 @@ void CopyOneFile(const fs::path &from, const fs::path &to, Links links)
     BeforeCopy(from);
     Step("copy " + from.string());
     // O_NONBLOCK: a pipe put in place of the file cannot hold the copy up.
-    Fd in{::open(from.c_str(),
-                 O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0))};
+    ScopedFd in{::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK |
+                                         (links == Links::Refuse ? O_NOFOLLOW : 0))};
     if (in.fd < 0) {
         if (errno == ELOOP && links == Links::Refuse)
             throw LinkRefused(from);
@@ -121,28 +101,13 @@ void CopyOneFile(const fs::path &from, const fs::path &to, Links links)
         throw FileError::ReadFailed(from, FileError::ErrnoText(errno));
     if (!S_ISREG(st.st_mode))
         throw FileError::ReadFailed(from, FileError::ErrnoText(EINVAL));
-    Fd out{::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
+    ScopedFd out{::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
     if (out.fd < 0)
         throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(in.fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError::ReadFailed(from, FileError::ErrnoText(errno));
-        }
-        if (got == 0)
-            break;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t n = ::write(out.fd, buffer + done, static_cast<size_t>(got - done));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw FileError::WriteFailed(to, FileError::ErrnoText(errno));
-            }
-            done += n;
-        }
+    if (const CopyFailure failure = CopyContent(in.fd, out.fd)) {
+        if (failure.reading)
+            throw FileError::ReadFailed(from, FileError::ErrnoText(failure.err));
+        throw FileError::WriteFailed(to, FileError::ErrnoText(failure.err));
     }
     const int closed = ::close(out.fd);
     out.fd = -1;
@@ -192,14 +157,13 @@ std::vector<std::string> DataEntries()
 {
     std::vector<std::string> names;
     std::error_code ec;
-    const std::string rekeyStaging = RekeyStagingFolder().parent_path().filename().native();
     for (fs::directory_iterator it(DataFolder(), ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().native();
         std::error_code typeEc;
         if (it->is_directory(typeEc)) {
-            if (name != kStagingName && name != rekeyStaging)
+            if (name != layout::kRestoreStaging && name != layout::kRekeyStaging)
                 names.push_back(name);
-        } else if (name == "config.dat") {
+        } else if (name == layout::kConfig) {
             names.push_back(name);
         }
     }
@@ -215,12 +179,6 @@ void RenameOrThrow(const fs::path &from, const fs::path &to)
     Step("renamed " + from.string());
 }
 
-bool Exists(const fs::path &path)
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
 // Swaps the staged entries in: each live entry moves to old/, its staged copy
 // takes its place. Entries already swapped are skipped, so this can run again
 // from any point.
@@ -231,16 +189,16 @@ void SwitchOver(const std::vector<std::string> &entries)
     std::error_code ec;
     for (const std::string &name : entries) {
         const fs::path staged = staging / "new" / name;
-        if (!Exists(staged))
+        if (!PathExists(staged))
             continue; // swapped before
         const fs::path live = DataFolder() / name;
         const fs::path old = staging / "old" / name;
-        if (Exists(old)) {
+        if (PathExists(old)) {
             // The live entry was moved away before: what stands in its place
             // now was made afterwards (the folders a start creates), and the
             // restored copy replaces it.
             fs::remove_all(live, ec);
-        } else if (Exists(live)) {
+        } else if (PathExists(live)) {
             RenameOrThrow(live, old);
         }
         RenameOrThrow(staged, live);
@@ -274,14 +232,14 @@ bool ReadCommit(std::vector<std::string> &entries)
 bool RestorePending()
 {
     std::vector<std::string> entries;
-    return Exists(RestoreStagingFolder()) && ReadCommit(entries);
+    return PathExists(RestoreStagingFolder()) && ReadCommit(entries);
 }
 
 } // namespace
 
 fs::path RestoreStagingFolder()
 {
-    return DataFolder() / kStagingName / "";
+    return DataFolder() / layout::kRestoreStaging / "";
 }
 
 #ifdef VOSTREL_TEST_HOOKS
@@ -299,7 +257,7 @@ void SetRestoreStepHook(std::function<void(const std::string &)> hook)
 fs::path NextBackupFolder(const fs::path &chosen)
 {
     fs::path folder = chosen / "Vostrel_backup";
-    for (int n = 1; Exists(folder); ++n)
+    for (int n = 1; PathExists(folder); ++n)
         folder = chosen / ("Vostrel_backup(" + std::to_string(n) + ")");
     return folder;
 }
@@ -311,11 +269,11 @@ fs::path MakeBackup(const fs::path &chosen)
     try {
         for (const std::string &name : DataEntries()) {
             const fs::path from = DataFolder() / name;
-            if (name == "config.dat") {
+            if (name == layout::kConfig) {
                 CopyOneFile(from, folder / name, Links::Follow);
             } else {
                 MakeFolder(folder / name);
-                CopyTree(from, folder / name, Links::Follow, name == "work");
+                CopyTree(from, folder / name, Links::Follow, name == layout::kWork);
             }
         }
         SyncFileSystem(folder);
@@ -331,9 +289,10 @@ fs::path MakeBackup(const fs::path &chosen)
 bool IsValidBackup(const fs::path &folder)
 {
     std::error_code ec;
-    if (!fs::is_regular_file(folder / "config.dat", ec))
+    if (!fs::is_regular_file(folder / layout::kConfig, ec))
         return false;
-    for (const char *name : {"Senders", "Logs", "Signature", "Receivers"})
+    for (const std::string_view name :
+         {layout::kSenders, layout::kLogs, layout::kSignature, layout::kReceivers})
         if (!fs::is_directory(folder / name, ec))
             return false;
     return true;
@@ -379,7 +338,7 @@ void CheckRestoreMayRun()
 
 bool BackupHoldsKey(const fs::path &backup, const std::string &key)
 {
-    return ConfigFileHoldsKey(backup / "config.dat", key);
+    return ConfigFileHoldsKey(backup / layout::kConfig, key);
 }
 
 void RestoreBackup(const fs::path &backup, const std::string &key)
@@ -390,8 +349,9 @@ void RestoreBackup(const fs::path &backup, const std::string &key)
     std::error_code ec;
     fs::remove_all(staging, ec); // an uncommitted one: nothing of it is needed
     std::vector<std::string> entries = DataEntries();
-    if (std::find(entries.begin(), entries.end(), "config.dat") == entries.end()) {
-        entries.push_back("config.dat"); // the password record always comes with the backup
+    if (std::find(entries.begin(), entries.end(), layout::kConfig) == entries.end()) {
+        // The password record always comes with the backup.
+        entries.push_back(std::string(layout::kConfig));
         std::sort(entries.begin(), entries.end());
     }
     try {
@@ -400,21 +360,21 @@ void RestoreBackup(const fs::path &backup, const std::string &key)
         for (const std::string &name : entries) {
             const fs::path from = backup / name;
             const fs::path to = staging / "new" / name;
-            if (name == "config.dat") {
+            if (name == layout::kConfig) {
                 CopyOneFile(from, to, Links::Refuse);
             } else {
                 MakeFolder(to);
                 if (fs::is_directory(fs::symlink_status(from, ec)))
-                    CopyTree(from, to, Links::Refuse, name == "work");
+                    CopyTree(from, to, Links::Refuse, name == layout::kWork);
             }
         }
         // Every copy and its folder on the disk before the commit.
         SyncFileSystem(staging);
         // The copy must be of the backup whose password was asked for.
-        if (!ConfigFileHoldsKey(staging / "new" / "config.dat", key))
-            throw FileError(backup / "config.dat",
+        if (!ConfigFileHoldsKey(staging / "new" / layout::kConfig, key))
+            throw FileError(backup / layout::kConfig,
                             "バックアップのパスワードを確認できませんでした: " +
-                                (backup / "config.dat").string());
+                                (backup / layout::kConfig).string());
         // The commit point: from here on the restore is carried through.
         std::string commit = "VOSTREL-RESTORE 1\n";
         for (const std::string &name : entries)
@@ -438,7 +398,7 @@ void RestoreBackup(const fs::path &backup, const std::string &key)
 
 bool RecoverInterruptedRestore()
 {
-    if (!Exists(RestoreStagingFolder()))
+    if (!PathExists(RestoreStagingFolder()))
         return false;
     std::vector<std::string> entries;
     if (ReadCommit(entries)) {

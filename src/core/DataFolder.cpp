@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/Backup.h"
+#include "core/DataLayout.h"
 #include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
 
@@ -32,20 +33,20 @@ void PrepareDataFolder(const fs::path &dataFolder)
     const fs::path data = dataFolder.has_filename() ? dataFolder : dataFolder.parent_path();
     const fs::path folders[] = {data.parent_path(),
                                 data,
-                                data / "Logs",
-                                data / "Signature",
-                                data / "Senders",
-                                data / "Receivers",
-                                data / "work",
-                                data / "work" / "AppendedImage",
-                                data / "work" / "HtmlImage"};
+                                data / layout::kLogs,
+                                data / layout::kSignature,
+                                data / layout::kSenders,
+                                data / layout::kReceivers,
+                                data / layout::kWork,
+                                data / layout::kWork / layout::kAppendedImage,
+                                data / layout::kWork / layout::kHtmlImage};
     // The user's data folder itself may not exist yet on a fresh account.
     std::error_code ec;
     fs::create_directories(data.parent_path().parent_path(), ec);
     for (const fs::path &folder : folders)
         ::mkdir(folder.c_str(), 0700); // one level; EEXIST and failures alike are ignored
-    for (int i = 1; i <= 5; ++i) {
-        const fs::path sig = data / "Signature" / ("sig0" + std::to_string(i) + ".dat");
+    for (int i = 1; i <= layout::kSignatureSlots; ++i) {
+        const fs::path sig = data / layout::kSignature / layout::SignatureFileName(i);
         // O_EXCL: an existing signature file is never touched.
         const int fd = ::open(sig.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0)
@@ -96,8 +97,7 @@ void KeepDataFolderPrivate(const fs::path &dataFolder)
 
 bool IsPlainWorkFile(std::string_view fileName)
 {
-    constexpr std::string_view kPage = "_work.html";
-    if (fileName.size() > kPage.size() && fileName.ends_with(kPage))
+    if (fileName.size() > layout::kWorkPage.size() && fileName.ends_with(layout::kWorkPage))
         return true;
     // An AtomicFile temporary of such a page: ".<page>.tmp-XXXXXX".
     const std::size_t temp = fileName.rfind(".tmp-");
@@ -109,7 +109,7 @@ void RemovePlainWorkFiles(const fs::path &dataFolder)
 {
     std::vector<fs::path> pages;
     std::error_code ec;
-    for (fs::directory_iterator it(dataFolder / "work", ec), end; !ec && it != end;
+    for (fs::directory_iterator it(dataFolder / layout::kWork, ec), end; !ec && it != end;
          it.increment(ec)) {
         std::error_code typeEc;
         if (!fs::is_directory(it->symlink_status(typeEc)) &&
@@ -122,11 +122,11 @@ void RemovePlainWorkFiles(const fs::path &dataFolder)
 
 void RemoveDraftCopies(const fs::path &dataFolder)
 {
-    for (const char *folder : {"AppendedImage", "HtmlImage"}) {
+    for (const std::string_view folder : {layout::kAppendedImage, layout::kHtmlImage}) {
         std::vector<fs::path> entries;
         std::error_code ec;
-        for (fs::directory_iterator it(dataFolder / "work" / folder, ec), end; !ec && it != end;
-             it.increment(ec))
+        for (fs::directory_iterator it(dataFolder / layout::kWork / folder, ec), end;
+             !ec && it != end; it.increment(ec))
             entries.push_back(it->path());
         for (const fs::path &entry : entries)
             fs::remove_all(entry, ec); // a link goes, never what it points to

@@ -1,6 +1,7 @@
 #include "core/Password.h"
 
 #include "core/AppState.h"
+#include "core/DataLayout.h"
 #include "core/FieldStore.h"
 #include "core/SjisCodec.h"
 
@@ -55,7 +56,7 @@ bool PasswordRuleAccepts(std::string_view sjis)
 
 std::filesystem::path ConfigPath()
 {
-    return DataFolder() / "config.dat";
+    return DataFolder() / layout::kConfig;
 }
 
 bool ConfigHoldsKey(const std::string &key)

@@ -3,8 +3,10 @@
 #include "core/AppState.h"
 #include "core/AtomicFile.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
+#include "core/FileUtils.h"
 #include "core/Password.h"
 
 #include <algorithm>
@@ -25,7 +27,6 @@ namespace {
 
 constexpr std::string_view kJournalHeader = "VOSTREL-REKEY 2";
 constexpr std::string_view kJournalEnd = "END";
-constexpr std::string_view kStagingName = "rekey-staging";
 
 std::mutex kindsMutex;
 std::vector<RekeyKind> kinds;
@@ -111,23 +112,15 @@ std::vector<Target> CollectTargets(const std::vector<RekeyKind> &sorted)
     for (const RekeyKind &kind : sorted) {
         for (const fs::path &file : kind.files()) {
             const fs::path relative = InsideDataFolder(file);
-            if (relative.empty() || relative == "config.dat" || *relative.begin() == kStagingName)
+            if (relative.empty() || relative == layout::kConfig ||
+                *relative.begin() == layout::kRekeyStaging)
                 continue;
             if (seen.insert(relative).second)
                 targets.push_back({DataFolder() / relative, relative, &kind});
         }
     }
-    targets.push_back({ConfigPath(), "config.dat", nullptr});
+    targets.push_back({ConfigPath(), layout::kConfig, nullptr});
     return targets;
-}
-
-void SyncFolder(const fs::path &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 // Creates the folders from the staging folder down to the parent of file
@@ -205,6 +198,19 @@ void RegisterRekeyKind(RekeyKind kind)
     kinds.push_back(std::move(kind));
 }
 
+std::vector<RekeyKind> RegisteredRekeyKinds()
+{
+    std::vector<RekeyKind> sorted;
+    {
+        std::lock_guard lock(kindsMutex);
+        sorted = kinds;
+    }
+    std::stable_sort(sorted.begin(), sorted.end(), [](const RekeyKind &a, const RekeyKind &b) {
+        return a.position < b.position;
+    });
+    return sorted;
+}
+
 void RekeyCopyAllFields(const fs::path &from, const fs::path &to, const std::string &oldKey,
                         const std::string &newKey, const std::function<void()> &pump)
 {
@@ -225,7 +231,7 @@ bool KeyChangeRunning()
 
 fs::path RekeyStagingFolder()
 {
-    return DataFolder() / kStagingName / "";
+    return DataFolder() / layout::kRekeyStaging / "";
 }
 
 fs::path RekeyJournalPath()
@@ -266,14 +272,7 @@ void ReencryptAll(const std::string &oldKey, const std::string &newKey,
         ~Running() { changeRunning = false; }
     } running;
 
-    std::vector<RekeyKind> sorted;
-    {
-        std::lock_guard lock(kindsMutex);
-        sorted = kinds;
-    }
-    std::stable_sort(sorted.begin(), sorted.end(), [](const RekeyKind &a, const RekeyKind &b) {
-        return a.position < b.position;
-    });
+    const std::vector<RekeyKind> sorted = RegisteredRekeyKinds();
     // Traces of an earlier change: one that never got as far as its journal
     // is removed; a committed one is finished at start-up, never here.
     std::error_code ec;

@@ -30,6 +30,9 @@ struct ReencryptProgress
 };
 
 // One kind of record file, supplied by the subsystem that owns its layout.
+// Each subsystem registers all of its kinds in one function, which the
+// program calls at start: RegisterDestinationsRekeyKinds(),
+// RegisterSendersRekeyKinds() and RegisterSendRekeyKinds().
 struct RekeyKind
 {
     int position = 0; // 1..3, the order of the kinds and the progress shown
@@ -44,6 +47,8 @@ struct RekeyKind
         rewrite;
 };
 void RegisterRekeyKind(RekeyKind kind);
+// The kinds registered now, by position (registration order within one).
+std::vector<RekeyKind> RegisteredRekeyKinds();
 
 // A rewrite that copies every field of the file as it is.
 void RekeyCopyAllFields(const std::filesystem::path &from, const std::filesystem::path &to,

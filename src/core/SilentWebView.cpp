@@ -1,6 +1,8 @@
 #include "core/SilentWebView.h"
 
-#include <QFile>
+#include "core/UiHelpers.h"
+
+#include <QBoxLayout>
 #include <QPointer>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -93,9 +95,18 @@ QWebEngineView *NewSilentWebView(QWidget *parent, const QString &objectName)
     return view;
 }
 
+QWebEngineView *NewSilentWebViewInPlaceOfStretch(QWidget *page, const QString &objectName)
+{
+    QWebEngineView *view = NewSilentWebView(page, objectName);
+    auto *layout = static_cast<QBoxLayout *>(page->layout());
+    delete layout->takeAt(layout->count() - 1);
+    layout->addWidget(view, 1);
+    return view;
+}
+
 void LoadLocalFile(QWebEngineView *view, const std::filesystem::path &file)
 {
-    view->load(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(file.native()))));
+    view->load(QUrl::fromLocalFile(QStringFromPath(file)));
 }
 
 } // namespace vostrel

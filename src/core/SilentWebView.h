@@ -44,6 +44,11 @@ protected:
 // its profile, so deleting the view releases all three in the right order.
 QWebEngineView *NewSilentWebView(QWidget *parent, const QString &objectName);
 
+// A new silent view named objectName in place of the stretch that keeps its
+// room at the end of the page's box layout (the engine is slow to start, so
+// the windows make their view on first use only).
+QWebEngineView *NewSilentWebViewInPlaceOfStretch(QWidget *page, const QString &objectName);
+
 // Navigates the view to a local file.
 void LoadLocalFile(QWebEngineView *view, const std::filesystem::path &file);
 

@@ -1,11 +1,21 @@
 #include "core/UiHelpers.h"
 
+#include "core/SjisCodec.h"
+
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QTranslator>
@@ -130,11 +140,98 @@ void RemoveLengthLimit(QLineEdit *edit)
 
 QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons)
 {
+    return CommandRow({}, buttons);
+}
+
+QHBoxLayout *CommandRow(std::initializer_list<QWidget *> left,
+                        std::initializer_list<QWidget *> right)
+{
     auto *row = new QHBoxLayout;
+    for (QWidget *control : left)
+        row->addWidget(control);
     row->addStretch();
-    for (QWidget *button : buttons)
-        row->addWidget(button);
+    for (QWidget *control : right)
+        row->addWidget(control);
     return row;
+}
+
+QSplitter *NewSplitter(QWidget *parent, const QString &objectName, Qt::Orientation orientation,
+                       std::initializer_list<SplitterPane> panes)
+{
+    auto *splitter = new QSplitter(orientation, parent);
+    splitter->setObjectName(objectName);
+    for (const SplitterPane &pane : panes)
+        splitter->addWidget(pane.widget);
+    int index = 0;
+    QList<int> sizes;
+    for (const SplitterPane &pane : panes) {
+        splitter->setStretchFactor(index++, pane.stretch);
+        sizes.push_back(pane.size);
+    }
+    splitter->setSizes(sizes);
+    return splitter;
+}
+
+namespace {
+
+// A widget that shows a caption, with its object name.
+template <typename Widget>
+Widget *NewCaptioned(QWidget *parent, const QString &objectName, const QString &caption)
+{
+    auto *widget = new Widget(caption, parent);
+    widget->setObjectName(objectName);
+    return widget;
+}
+
+} // namespace
+
+QLabel *NewLabel(QWidget *parent, const QString &objectName, const QString &caption, QWidget *buddy)
+{
+    QLabel *label = NewCaptioned<QLabel>(parent, objectName, caption);
+    if (buddy)
+        label->setBuddy(buddy);
+    return label;
+}
+
+QCheckBox *NewCheckBox(QWidget *parent, const QString &objectName, const QString &caption)
+{
+    return NewCaptioned<QCheckBox>(parent, objectName, caption);
+}
+
+QRadioButton *NewRadioButton(QWidget *parent, const QString &objectName, const QString &caption)
+{
+    return NewCaptioned<QRadioButton>(parent, objectName, caption);
+}
+
+QGroupBox *NewGroupBox(QWidget *parent, const QString &objectName, const QString &title)
+{
+    return NewCaptioned<QGroupBox>(parent, objectName, title);
+}
+
+QComboBox *NewDropDownList(QWidget *parent, const QString &objectName,
+                           const std::vector<std::string> &items)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(objectName);
+    for (const std::string &item : items)
+        box->addItem(SjisToQString(item));
+    return box;
+}
+
+std::filesystem::path PathFromQString(const QString &fileName)
+{
+    return std::filesystem::path(QFile::encodeName(fileName).toStdString());
+}
+
+QString QStringFromPath(const std::filesystem::path &path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+}
+
+std::filesystem::path ChosenFile(const QFileDialog &dialog)
+{
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? std::filesystem::path() : PathFromQString(chosen.front());
 }
 
 } // namespace vostrel

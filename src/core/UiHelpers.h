@@ -4,11 +4,21 @@
 #include <QString>
 #include <QStringList>
 #include <QStyle>
+#include <filesystem>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QGroupBox;
 class QHBoxLayout;
+class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
+class QSplitter;
 class QToolButton;
 class QWidget;
 
@@ -50,5 +60,41 @@ void RemoveLengthLimit(QLineEdit *edit);
 
 // The row of buttons at the bottom of a dialog, aligned to the right.
 QHBoxLayout *ButtonRow(std::initializer_list<QWidget *> buttons);
+// A row of controls: those on the left, a stretch, those on the right.
+QHBoxLayout *CommandRow(std::initializer_list<QWidget *> left,
+                        std::initializer_list<QWidget *> right);
+
+// One pane of a splitter: its widget, its stretch factor and its first size.
+struct SplitterPane
+{
+    QWidget *widget;
+    int stretch;
+    int size;
+};
+// A splitter with its object name and its panes in order.
+QSplitter *NewSplitter(QWidget *parent, const QString &objectName, Qt::Orientation orientation,
+                       std::initializer_list<SplitterPane> panes);
+
+// A label with its object name and caption; with a buddy, the control its
+// mnemonic moves the focus to.
+QLabel *NewLabel(QWidget *parent, const QString &objectName, const QString &caption,
+                 QWidget *buddy = nullptr);
+// A check box, a radio button and a group box with their object names and
+// captions.
+QCheckBox *NewCheckBox(QWidget *parent, const QString &objectName, const QString &caption);
+QRadioButton *NewRadioButton(QWidget *parent, const QString &objectName, const QString &caption);
+QGroupBox *NewGroupBox(QWidget *parent, const QString &objectName, const QString &title = {});
+// A drop-down list with its object name, offering the items (Shift_JIS) in
+// their order.
+QComboBox *NewDropDownList(QWidget *parent, const QString &objectName,
+                           const std::vector<std::string> &items);
+
+// A file name as the windows hold it (a file dialog's choice, a setting) and
+// the path of the file: the name's bytes in the file system's encoding
+// (QFile::encodeName, QFile::decodeName).
+std::filesystem::path PathFromQString(const QString &fileName);
+QString QStringFromPath(const std::filesystem::path &path);
+// The first file chosen in a file dialog, or an empty path when none was.
+std::filesystem::path ChosenFile(const QFileDialog &dialog);
 
 } // namespace vostrel

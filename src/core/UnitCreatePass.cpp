@@ -74,8 +74,8 @@ TFormCreatePass::TFormCreatePass(QWidget *parent)
 {
     setObjectName(QStringLiteral("TFormCreatePass"));
     setWindowTitle(QStringLiteral("パスワード設定"));
-    CBNotPass = new QCheckBox(QStringLiteral("パスワードを設定しない"), this);
-    CBNotPass->setObjectName(QStringLiteral("CBNotPass"));
+    CBNotPass =
+        NewCheckBox(this, QStringLiteral("CBNotPass"), QStringLiteral("パスワードを設定しない"));
     QGroupBox *group =
         NewPasswordGroup(this, QStringLiteral("パスワード設定（半角英数字20文字まで）"),
                          EditPassNew, EditPassNew_Re);

@@ -1,5 +1,6 @@
 #include "core/UnitLoginPass.h"
 
+#include "core/DataLayout.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/FieldStore.h"
@@ -93,7 +94,7 @@ std::optional<std::string> AskBackupPassword(TFormLoginPass &form,
                                              const std::filesystem::path &backup)
 {
     const std::string defaultKey(DefaultKey);
-    const std::filesystem::path config = backup / "config.dat";
+    const std::filesystem::path config = backup / layout::kConfig;
     if (ConfigFileHoldsKey(config, defaultKey))
         return defaultKey;
     form.SetConfigFile(config);

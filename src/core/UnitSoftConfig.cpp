@@ -39,8 +39,8 @@ TFormConfig::TFormConfig(QWidget *parent)
     currentForm->addRow(QStringLiteral("現在のパスワード"), EditPassNow);
     currentForm->addRow(QString(), note);
 
-    CBNotPass = new QCheckBox(QStringLiteral("パスワードを設定しない"), this);
-    CBNotPass->setObjectName(QStringLiteral("CBNotPass"));
+    CBNotPass =
+        NewCheckBox(this, QStringLiteral("CBNotPass"), QStringLiteral("パスワードを設定しない"));
 
     QGroupBox *fresh = NewPasswordGroup(this, QStringLiteral("新しいパスワードを設定"), EditPassNew,
                                         EditPassNew_Re);

@@ -1,6 +1,8 @@
 #include "core/WindowSettings.h"
 
 #include "core/AppState.h"
+#include "core/DataLayout.h"
+#include "core/UiHelpers.h"
 
 #include <QAbstractItemView>
 #include <QEvent>
@@ -27,7 +29,7 @@ const QString kBackupFolderKey = QStringLiteral("Backup/LastFolder");
 
 QString SettingsPath()
 {
-    return QFile::decodeName(QByteArray::fromStdString(SettingsFile().native()));
+    return QStringFromPath(SettingsFile());
 }
 
 // The settings as stored; null when they cannot be read and reading was all
@@ -172,7 +174,7 @@ private:
 
 std::filesystem::path SettingsFile()
 {
-    return DataFolder() / "settings.ini";
+    return DataFolder() / layout::kSettings;
 }
 
 void RememberWindowLayout(QWidget *window)

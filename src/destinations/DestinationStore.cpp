@@ -2,6 +2,7 @@
 
 #include "core/BoolField.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Reencrypt.h"
 #include "core/SjisCodec.h"
 
@@ -18,7 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kExtension = ".vsl";
 // The smallest field on disk: a length and one cipher block.
 constexpr std::uintmax_t kSmallestField = 12;
 
@@ -56,7 +56,7 @@ long long CountOf(std::string_view text)
 fs::path PlainListPath(std::string_view name)
 {
     fs::path file = FileNameOf(name);
-    file += std::string(kExtension);
+    file += std::string(layout::kRecordExtension);
     return ReceiversFolder() / file;
 }
 
@@ -109,11 +109,6 @@ DestinationListDamagedError::DestinationListDamagedError(const fs::path &file,
     , recipientsRead_(recipientsRead)
 {}
 
-fs::path ReceiversFolder()
-{
-    return DataFolder() / "Receivers" / "";
-}
-
 fs::path DestinationListPath(std::string_view name)
 {
     const fs::path plain = PlainListPath(name);
@@ -125,7 +120,7 @@ fs::path DestinationListPath(std::string_view name)
     for (fs::directory_iterator it(ReceiversFolder(), ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string fileName = it->path().filename().native();
-        if (fileName.size() == stem.size() + kExtension.size() &&
+        if (fileName.size() == stem.size() + layout::kRecordExtension.size() &&
             fileName.compare(0, stem.size(), stem) == 0 && HasVslExtension(fileName)) {
             std::error_code typeEc;
             if (it->is_regular_file(typeEc))
@@ -324,7 +319,7 @@ bool DeleteDestinationList(std::string_view name)
     return ::unlink(DestinationListPath(name).c_str()) == 0;
 }
 
-void RegisterDestinationListRekey()
+void RegisterDestinationsRekeyKinds()
 {
     RekeyKind kind;
     kind.position = 1;

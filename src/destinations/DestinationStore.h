@@ -15,6 +15,7 @@
 #pragma once
 
 #include "core/AppState.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "destinations/Recipient.h"
@@ -76,8 +77,6 @@ private:
     DestinationList partial_;
 };
 
-// DataFolder() + "Receivers/".
-std::filesystem::path ReceiversFolder();
 // The file of the list name: Receivers/<name>.vsl. When no such file exists
 // but one whose extension differs only in letter case does, that one.
 std::filesystem::path DestinationListPath(std::string_view name);
@@ -156,11 +155,12 @@ bool RenameDestinationList(std::string_view oldName, std::string_view newName);
 // Deletes the list file; false when that fails.
 bool DeleteDestinationList(std::string_view name);
 
-// Tells the password change how to find and rewrite the list files: three
-// flags as they are, the count in plain decimal, count x 13 recipient fields;
-// a count that is not a number is copied like any other field, and so is
-// anything after the last recipient.
-void RegisterDestinationListRekey();
+// Tells the password change how to find and rewrite the record files of the
+// destination lists (its one kind): three flags as they are, the count in
+// plain decimal, count x 13 recipient fields; a count that is not a number
+// is copied like any other field, and so is anything after the last
+// recipient.
+void RegisterDestinationsRekeyKinds();
 
 // Empty when name may be used for a list whose name is now currentName (empty
 // for a new list); otherwise the message to show (Shift_JIS).

@@ -24,20 +24,15 @@ TFormAddDestination::TFormAddDestination(QWidget *parent)
     setWindowTitle(u"送信先リストを追加"_s);
     setModal(true);
 
-    LabelListName = new QLabel(u"送信先リスト名を入力してください"_s, this);
-    LabelListName->setObjectName(u"LabelListName"_s);
+    LabelListName = NewLabel(this, u"LabelListName"_s, u"送信先リスト名を入力してください"_s);
     EditListName = NewLineEdit(this, u"EditListName"_s);
     EditListName->setMinimumWidth(320);
     LabelListName->setBuddy(EditListName);
 
-    GBSendType = new QGroupBox(u"送信方法"_s, this);
-    GBSendType->setObjectName(u"GBSendType"_s);
-    CBTo = new QCheckBox(u"宛先"_s, GBSendType);
-    CBTo->setObjectName(u"CBTo"_s);
-    CBCc = new QCheckBox(u"Cc"_s, GBSendType);
-    CBCc->setObjectName(u"CBCc"_s);
-    CBBcc = new QCheckBox(u"Bcc"_s, GBSendType);
-    CBBcc->setObjectName(u"CBBcc"_s);
+    GBSendType = NewGroupBox(this, u"GBSendType"_s, u"送信方法"_s);
+    CBTo = NewCheckBox(GBSendType, u"CBTo"_s, u"宛先"_s);
+    CBCc = NewCheckBox(GBSendType, u"CBCc"_s, u"Cc"_s);
+    CBBcc = NewCheckBox(GBSendType, u"CBBcc"_s, u"Bcc"_s);
     auto *boxes = new QHBoxLayout(GBSendType);
     boxes->addWidget(CBTo);
     boxes->addWidget(CBCc);

@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/ReportList.h"
@@ -65,7 +66,7 @@ KindTexts TextsOf(PickerKind kind)
 std::vector<std::string> OfferedNames(PickerKind kind)
 {
     if (kind == PickerKind::Sender)
-        return ListVslNames(DataFolder() / "Senders");
+        return ListVslNames(SendersFolder());
     std::vector<std::string> names;
     for (DestinationListEntry &entry : ListDestinationLists()) {
         const bool flag = kind == PickerKind::To   ? entry.sendType.to

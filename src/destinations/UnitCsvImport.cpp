@@ -1,5 +1,6 @@
 #include "destinations/UnitCsvImport.h"
 
+#include "core/DeferredRowModel.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/SjisCodec.h"
@@ -8,9 +9,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -33,8 +31,6 @@ const QString kTitle = u"CSVインポート"_s;
 const QString kNone = u"なし"_s;
 // Pending window events are processed after the 1st, 51st, 101st ... line.
 constexpr std::size_t kEventsEvery = 50;
-// While reading, rows read reach the view at most this often.
-constexpr qint64 kShowRowsEveryMs = 150;
 
 QString FullWidthNumber(int n)
 {
@@ -192,15 +188,11 @@ TFormCsvImport::TFormCsvImport(QWidget *parent)
         grid->addWidget(boxes[i], row, column + 1);
     }
 
-    CBImport_NotOneLine = new QCheckBox(u"インポート時に一行目を無視する"_s, this);
-    CBImport_NotOneLine->setObjectName(u"CBImport_NotOneLine"_s);
+    CBImport_NotOneLine =
+        NewCheckBox(this, u"CBImport_NotOneLine"_s, u"インポート時に一行目を無視する"_s);
     BtnImport = NewPushButton(this, u"BtnImport"_s, u"インポート"_s, false);
     BtnClose = NewPushButton(this, u"BtnClose"_s, u"閉じる"_s, false);
-    auto *commands = new QHBoxLayout;
-    commands->addWidget(CBImport_NotOneLine);
-    commands->addStretch();
-    commands->addWidget(BtnImport);
-    commands->addWidget(BtnClose);
+    QHBoxLayout *commands = CommandRow({CBImport_NotOneLine}, {BtnImport, BtnClose});
 
     model_ = new CsvTableModel(this);
     ListViewAddress = new QTableView(this);
@@ -282,26 +274,15 @@ void TFormCsvImport::ReadFile()
     });
     if (stopRequested_)
         return;
-    const std::string text = ReadCsvText(QFile::encodeName(fileName_).toStdString());
+    const std::string text = ReadCsvText(PathFromQString(fileName_));
     model_->ReserveBytes(text.size());
     CsvRecordReader reader(text);
     TStringListEx fields;
-    QElapsedTimer sinceShown;
-    sinceShown.start();
+    RowLoadPacer pacer(*model_, [this] { model_->ShowAdded(); }, {.eventsEveryRows = kEventsEvery});
     while (reader.Next(fields)) {
         model_->AddUnshown(fields);
-        if (reader.RecordsRead() % kEventsEvery == 1) {
-            // The view gets the rows read so far at most every so often:
-            // laying out and painting for every 50 rows would cost more than
-            // reading them.
-            if (model_->rowCount() == 0 || sinceShown.elapsed() >= kShowRowsEveryMs) {
-                model_->ShowAdded();
-                sinceShown.restart();
-            }
-            QCoreApplication::processEvents();
-            if (stopRequested_)
-                return;
-        }
+        if (pacer.RowAdded() && stopRequested_)
+            return;
     }
     model_->ShowAdded();
     FillDropDowns();

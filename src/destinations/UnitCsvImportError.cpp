@@ -4,7 +4,6 @@
 #include "core/UiHelpers.h"
 #include "destinations/UnitCsvImport.h"
 
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -24,11 +23,11 @@ TFormCsvImportError::TFormCsvImportError(QWidget *parent)
     setSizeGripEnabled(true);
     resize(820, 420);
 
-    auto *invalidLabel = new QLabel(u"リストにあるメールアドレスは形式が正しくありません"_s, this);
-    invalidLabel->setObjectName(u"LabelInvalid"_s);
-    auto *continueLabel = new QLabel(
-        u"リストにあるデータ以外をインポートする場合は[続行]ボタンをクリックしてください"_s, this);
-    continueLabel->setObjectName(u"LabelContinue"_s);
+    auto *invalidLabel =
+        NewLabel(this, u"LabelInvalid"_s, u"リストにあるメールアドレスは形式が正しくありません"_s);
+    auto *continueLabel = NewLabel(
+        this, u"LabelContinue"_s,
+        u"リストにあるデータ以外をインポートする場合は[続行]ボタンをクリックしてください"_s);
 
     model_ = new CsvTableModel(this);
     ListViewAddress = new QTableView(this);
@@ -79,7 +78,7 @@ void TFormCsvImportError::BtnCsvOutputClick()
     const QStringList chosen = saveDialog_->selectedFiles();
     if (chosen.isEmpty())
         return;
-    WriteCsvRows(CsvFileName(QFile::encodeName(chosen.front()).toStdString()), model_->Table());
+    WriteCsvRows(CsvFileName(PathFromQString(chosen.front())), model_->Table());
 }
 
 } // namespace vostrel

@@ -1,5 +1,6 @@
 #include "destinations/UnitDestinationList.h"
 
+#include "core/DeferredRowModel.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/ReportList.h"
@@ -13,8 +14,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -46,8 +45,6 @@ const QString kMarkNotSet = u"×"_s;
 // recipient read, and after the 1st, 13th, 25th ... recipient written.
 constexpr std::size_t kLoadEventsEvery = 50;
 constexpr std::size_t kSaveEventsEvery = 12;
-// While loading, rows read reach the view at most this often.
-constexpr qint64 kShowRowsEveryMs = 150;
 // The smallest recipient on disk: 13 fields of 12 bytes.
 constexpr std::uintmax_t kSmallestRecipient = 13 * 12;
 // The list's name, as stored, travels with its row.
@@ -75,11 +72,6 @@ QStringList RecipientTableModel::ColumnCaptions()
             u"差込８"_s, u"差込９"_s, u"差込１０"_s};
 }
 
-int RecipientTableModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : static_cast<int>(shown_);
-}
-
 int RecipientTableModel::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : Recipient::kFieldCount;
@@ -90,8 +82,7 @@ QVariant RecipientTableModel::data(const QModelIndex &index, int role) const
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() ||
         index.column() >= Recipient::kFieldCount)
         return {};
-    return SjisToQString(rows_[static_cast<std::size_t>(index.row())]
-                             .fields[static_cast<std::size_t>(index.column())]);
+    return SjisToQString(RowAt(index.row()).fields[static_cast<std::size_t>(index.column())]);
 }
 
 QVariant RecipientTableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -100,95 +91,6 @@ QVariant RecipientTableModel::headerData(int section, Qt::Orientation orientatio
         section >= Recipient::kFieldCount)
         return {};
     return ColumnCaptions().at(section);
-}
-
-void RecipientTableModel::Clear()
-{
-    if (rows_.empty())
-        return;
-    beginResetModel();
-    rows_.clear();
-    rows_.shrink_to_fit();
-    shown_ = 0;
-    endResetModel();
-}
-
-void RecipientTableModel::Reserve(std::size_t n)
-{
-    rows_.reserve(n);
-}
-
-Recipient &RecipientTableModel::AddUnshown()
-{
-    return rows_.emplace_back();
-}
-
-void RecipientTableModel::DropLastUnshown()
-{
-    if (rows_.size() > shown_)
-        rows_.pop_back();
-}
-
-void RecipientTableModel::ShowAdded()
-{
-    if (rows_.size() == shown_)
-        return;
-    beginInsertRows({}, static_cast<int>(shown_), static_cast<int>(rows_.size()) - 1);
-    shown_ = rows_.size();
-    endInsertRows();
-}
-
-void RecipientTableModel::Append(std::vector<Recipient> &recipients)
-{
-    ShowAdded();
-    if (recipients.empty())
-        return;
-    const int first = rowCount();
-    beginInsertRows({}, first, first + static_cast<int>(recipients.size()) - 1);
-    if (rows_.empty())
-        rows_.swap(recipients);
-    else
-        std::move(recipients.begin(), recipients.end(), std::back_inserter(rows_));
-    recipients.clear();
-    shown_ = rows_.size();
-    endInsertRows();
-}
-
-void RecipientTableModel::Replace(int row, Recipient recipient)
-{
-    if (row < 0 || row >= rowCount())
-        return;
-    rows_[static_cast<std::size_t>(row)] = std::move(recipient);
-    Q_EMIT dataChanged(index(row, 0), index(row, Recipient::kFieldCount - 1));
-}
-
-void RecipientTableModel::RemoveRows(std::vector<int> rows)
-{
-    ShowAdded();
-    if (rows.empty())
-        return;
-    if (rows.size() == 1) {
-        const int row = rows.front();
-        beginRemoveRows({}, row, row);
-        rows_.erase(rows_.begin() + row);
-        shown_ = rows_.size();
-        endRemoveRows();
-        return;
-    }
-    // Several rows: keep the others, in their order, in one pass.
-    std::vector<bool> removed(rows_.size(), false);
-    for (int row : rows)
-        removed.at(static_cast<std::size_t>(row)) = true;
-    std::vector<Recipient> kept;
-    kept.reserve(rows_.size() - rows.size());
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        if (!removed[i])
-            kept.push_back(std::move(rows_[i]));
-    }
-    beginResetModel();
-    rows_.swap(kept);
-    shown_ = rows_.size();
-    endResetModel();
 }
 
 // ---------------------------------------------------------------------------
@@ -216,23 +118,15 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
                                       QStyle::SP_TrashIcon, u"リストの削除"_s, u"リストの削除"_s);
     PNGBtnClose = NewImageButton(this, u"PNGBtnClose"_s, u"window-close"_s,
                                  QStyle::SP_DialogCloseButton, u"閉じる"_s, u"閉じる"_s);
-    auto *topBar = new QHBoxLayout;
-    topBar->addWidget(PNGBtnAddList);
-    topBar->addWidget(PNGBtnEditList);
-    topBar->addWidget(PNGBtnDeleteList);
-    topBar->addStretch();
-    topBar->addWidget(PNGBtnClose);
+    QHBoxLayout *topBar =
+        CommandRow({PNGBtnAddList, PNGBtnEditList, PNGBtnDeleteList}, {PNGBtnClose});
 
     auto *sendTypeLabel = new QLabel(u"送信方法"_s, this);
-    RBSendType_All = new QRadioButton(u"すべて"_s, this);
-    RBSendType_All->setObjectName(u"RBSendType_All"_s);
+    RBSendType_All = NewRadioButton(this, u"RBSendType_All"_s, u"すべて"_s);
     RBSendType_All->setChecked(true);
-    RBSendType_To = new QRadioButton(u"宛先"_s, this);
-    RBSendType_To->setObjectName(u"RBSendType_To"_s);
-    RBSendType_Cc = new QRadioButton(u"Cc"_s, this);
-    RBSendType_Cc->setObjectName(u"RBSendType_Cc"_s);
-    RBSendType_Bcc = new QRadioButton(u"Bcc"_s, this);
-    RBSendType_Bcc->setObjectName(u"RBSendType_Bcc"_s);
+    RBSendType_To = NewRadioButton(this, u"RBSendType_To"_s, u"宛先"_s);
+    RBSendType_Cc = NewRadioButton(this, u"RBSendType_Cc"_s, u"Cc"_s);
+    RBSendType_Bcc = NewRadioButton(this, u"RBSendType_Bcc"_s, u"Bcc"_s);
     PNGBtnAddAddress = NewImageButton(this, u"PNGBtnAddAddress"_s, u"contact-new"_s,
                                       QStyle::SP_FileIcon, u"宛先の追加"_s, u"宛先の追加"_s);
     PNGBtnEditAddress =
@@ -277,13 +171,8 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
     SetupReportTable(ListViewAddress, 110);
     ListViewAddress->setColumnWidth(2, 200);
 
-    auto *splitter = new QSplitter(Qt::Horizontal, this);
-    splitter->setObjectName(u"SplitterLists"_s);
-    splitter->addWidget(ListViewDestinationList);
-    splitter->addWidget(ListViewAddress);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({310, 650});
+    auto *splitter = NewSplitter(this, u"SplitterLists"_s, Qt::Horizontal,
+                                 {{ListViewDestinationList, 0, 310}, {ListViewAddress, 1, 650}});
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(topBar);
@@ -489,24 +378,15 @@ void TFormDestinationList::LoadSelectedList()
                                  ec ? 0 : fileSize / kSmallestRecipient) +
         1));
 
-    QElapsedTimer sinceShown;
-    sinceShown.start();
+    RowLoadPacer pacer(*addressModel_, [this] { addressModel_->ShowAdded(); },
+                       {.eventsEveryRows = kLoadEventsEvery});
     try {
         for (;;) {
             if (!reader.Next(addressModel_->AddUnshown())) {
                 addressModel_->DropLastUnshown();
                 break;
             }
-            if (reader.RecipientsRead() % kLoadEventsEvery == 1) {
-                // The views get the rows read so far at most every so often:
-                // laying out and painting for every 50 rows would cost far
-                // more than reading them.
-                if (addressModel_->rowCount() == 0 || sinceShown.elapsed() >= kShowRowsEveryMs) {
-                    addressModel_->ShowAdded();
-                    sinceShown.restart();
-                }
-                QCoreApplication::processEvents();
-            }
+            pacer.RowAdded();
         }
     } catch (...) {
         // Show what was read (a file cut short is reported with the number
@@ -671,14 +551,6 @@ namespace {
 // recipient exported or imported.
 constexpr std::size_t kCsvEventsEvery = 50;
 
-std::filesystem::path ChosenFile(const QFileDialog &dialog)
-{
-    const QStringList chosen = dialog.selectedFiles();
-    return chosen.isEmpty()
-               ? std::filesystem::path()
-               : std::filesystem::path(QFile::encodeName(chosen.front()).toStdString());
-}
-
 } // namespace
 
 void TFormDestinationList::PNGBtnCSVWriteClick()
@@ -755,18 +627,12 @@ void TFormDestinationList::ImportCsvRows()
         const auto done = qScopeGuard([this] { SetBusy(false); });
         if (table.RowCount() > first)
             addressModel_->Reserve(static_cast<std::size_t>(before) + table.RowCount() - first);
-        QElapsedTimer sinceShown;
-        sinceShown.start();
-        std::size_t imported = 0;
+        // The rows imported join those on view only every so often.
+        RowLoadPacer pacer(*addressModel_, [this] { addressModel_->ShowAdded(); },
+                           {.eventsEveryRows = kCsvEventsEvery, .firstRowsAtOnce = false});
         for (std::size_t row = first; row < table.RowCount(); ++row) {
-            addressModel_->AddUnshown() = MapCsvRow(table, row, mapping);
-            if (++imported % kCsvEventsEvery == 1) {
-                if (sinceShown.elapsed() >= kShowRowsEveryMs) {
-                    addressModel_->ShowAdded();
-                    sinceShown.restart();
-                }
-                QCoreApplication::processEvents();
-            }
+            addressModel_->AddUnshown(MapCsvRow(table, row, mapping));
+            pacer.RowAdded();
         }
         addressModel_->ShowAdded();
     }

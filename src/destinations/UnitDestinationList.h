@@ -3,10 +3,10 @@
 // once; the window keeps nothing unsaved.
 #pragma once
 
+#include "core/DeferredRowModel.h"
 #include "destinations/DestinationStore.h"
 #include "destinations/Recipient.h"
 
-#include <QAbstractTableModel>
 #include <QDialog>
 #include <optional>
 #include <string>
@@ -26,45 +26,24 @@ class TFormAddReceivers;
 class TFormCsvImport;
 
 // The recipients shown in the window, held as stored (Shift_JIS); texts are
-// converted only for the rows a view asks for.
-class RecipientTableModel : public QAbstractTableModel
+// converted only for the rows a view asks for. Loading, changing and
+// removing rows: see DeferredRowModel.
+class RecipientTableModel : public DeferredRowModel<Recipient>
 {
     Q_OBJECT
 
 public:
-    using QAbstractTableModel::QAbstractTableModel;
+    using DeferredRowModel::DeferredRowModel;
 
     static QStringList ColumnCaptions();
 
-    int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-    // Every recipient held; the same as the rows shown except while a load
-    // is adding rows that the views have not been told of yet.
-    const std::vector<Recipient> &Recipients() const { return rows_; }
-
-    void Clear();
-    // Loading: room for n recipients; a recipient added at the end without
-    // telling the views (to be filled in place), dropping the last one added
-    // so, and telling the views of all those added.
-    void Reserve(std::size_t n);
-    Recipient &AddUnshown();
-    void DropLastUnshown();
-    void ShowAdded();
-    // Appends recipients at the end (moved from the given vector, which is
-    // left empty).
-    void Append(std::vector<Recipient> &recipients);
-    void Replace(int row, Recipient recipient);
-    // Removes the given rows (any order, no duplicates) in one pass.
-    void RemoveRows(std::vector<int> rows);
-
-private:
-    std::vector<Recipient> rows_;
-    // The rows the views know of: rows_[0, shown_).
-    std::size_t shown_ = 0;
+    // Every recipient held (DeferredRowModel::Rows).
+    const std::vector<Recipient> &Recipients() const { return Rows(); }
 };
 
 class TFormDestinationList : public QDialog

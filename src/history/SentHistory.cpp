@@ -1,12 +1,13 @@
 #include "history/SentHistory.h"
 
-#include "compose/Preview.h"
-#include "compose/TextFile.h"
 #include "core/AtomicFile.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
+#include "core/PreviewPage.h"
 #include "core/SjisCodec.h"
+#include "core/TextFile.h"
 
 #include <QCollator>
 #include <algorithm>
@@ -45,7 +46,7 @@ bool IsPlainFileName(std::string_view name)
 
 fs::path HistoryLogRoot()
 {
-    return DataFolder() / "Logs" / "";
+    return LogsFolder();
 }
 
 fs::path HistorySenderFolder(const fs::path &logRoot, std::string_view sender)
@@ -114,7 +115,7 @@ std::optional<fs::path> HistoryPictureFolder(const HistoryEntry &entry)
         return std::nullopt;
     const fs::path name = FileNameOf(entry.StartTime());
     fs::path logName = name;
-    logName += ".vsl";
+    logName += layout::kRecordExtension;
     if (entry.file.filename() != logName)
         return std::nullopt;
     return entry.file.parent_path() / name;
@@ -160,7 +161,7 @@ std::vector<std::size_t> HistorySortOrder(const std::vector<HistoryEntry> &entri
 
 fs::path HistoryWorkFile()
 {
-    return WorkFolder() / "History_work.html";
+    return WorkFolder() / layout::kHistoryPage;
 }
 
 namespace {

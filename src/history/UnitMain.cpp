@@ -3,9 +3,11 @@
 #include "core/AppState.h"
 #include "core/Backup.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/Errors.h"
+#include "core/Password.h"
 #include "core/Reencrypt.h"
 #include "core/ReportList.h"
 #include "core/SilentWebView.h"
@@ -23,8 +25,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -145,8 +145,7 @@ TFormMain::TFormMain(QWidget *parent)
     SetupReportList(ListViewItemBox, {u"送信者"_s});
 
     // The history.
-    LabelAddress = new QLabel(kHistoryLabel, central);
-    LabelAddress->setObjectName(u"LabelAddress"_s);
+    LabelAddress = NewLabel(central, u"LabelAddress"_s, kHistoryLabel);
     historyModel_ = new HistoryTableModel(this);
     ListViewAddress = new QTableView(central);
     ListViewAddress->setObjectName(u"ListViewAddress"_s);
@@ -173,8 +172,7 @@ TFormMain::TFormMain(QWidget *parent)
     PopupMenuMsgDelete->addAction(MenuItemDelete);
 
     // The preview.
-    LabelMailText = new QLabel(kPreviewLabel, central);
-    LabelMailText->setObjectName(u"LabelMailText"_s);
+    LabelMailText = NewLabel(central, u"LabelMailText"_s, kPreviewLabel);
     EditTitle = NewLineEdit(central, u"EditTitle"_s);
     EditTitle->setReadOnly(true);
     EditAppended = NewLineEdit(central, u"EditAppended"_s);
@@ -230,21 +228,10 @@ TFormMain::TFormMain(QWidget *parent)
     previewLayout->addLayout(fields);
     previewLayout->addWidget(PageControlMailText, 1);
 
-    SplitterHistory = new QSplitter(Qt::Vertical, central);
-    SplitterHistory->setObjectName(u"SplitterHistory"_s);
-    SplitterHistory->addWidget(historyPanel);
-    SplitterHistory->addWidget(previewPanel);
-    SplitterHistory->setStretchFactor(0, 1);
-    SplitterHistory->setStretchFactor(1, 1);
-    SplitterHistory->setSizes({300, 300});
-
-    SplitterSender = new QSplitter(Qt::Horizontal, central);
-    SplitterSender->setObjectName(u"SplitterSender"_s);
-    SplitterSender->addWidget(ListViewItemBox);
-    SplitterSender->addWidget(SplitterHistory);
-    SplitterSender->setStretchFactor(0, 0);
-    SplitterSender->setStretchFactor(1, 1);
-    SplitterSender->setSizes({200, 800});
+    SplitterHistory = NewSplitter(central, u"SplitterHistory"_s, Qt::Vertical,
+                                  {{historyPanel, 1, 300}, {previewPanel, 1, 300}});
+    SplitterSender = NewSplitter(central, u"SplitterSender"_s, Qt::Horizontal,
+                                 {{ListViewItemBox, 0, 200}, {SplitterHistory, 1, 800}});
 
     auto *layout = new QVBoxLayout(central);
     layout->addLayout(buttons);
@@ -336,7 +323,7 @@ void TFormMain::FormShow(int senderRow)
         std::optional<std::string> key;
         const bool ok = RunGuarded(this, [&] {
             std::error_code ec;
-            if (fs::exists(DataFolder() / "config.dat", ec))
+            if (fs::exists(ConfigPath(), ec))
                 key = links_.loginPass ? LogIn(*links_.loginPass) : std::string(DefaultKey);
             else
                 key = links_.createPass ? CreateFirstPassword(*links_.createPass)
@@ -366,7 +353,7 @@ void TFormMain::RefillSenderList(int senderRow)
     ListViewItemBox->clear();
     auto *all = new QTreeWidgetItem(ListViewItemBox, {kAllSenders});
     all->setData(0, kNameRole, QByteArray::fromStdString(QStringToSjis(kAllSenders)));
-    for (const std::string &name : ListVslNames(DataFolder() / "Senders")) {
+    for (const std::string &name : ListVslNames(SendersFolder())) {
         auto *item = new QTreeWidgetItem(ListViewItemBox, {SjisToQString(name)});
         item->setData(0, kNameRole, QByteArray::fromStdString(name));
     }
@@ -420,10 +407,15 @@ void TFormMain::LoadHistory()
 void TFormMain::LoadHistoryRows(const std::vector<std::string> &senders,
                                 std::vector<fs::path> &passedOver)
 {
-    QElapsedTimer sinceEvents;
-    QElapsedTimer sinceShown;
-    sinceEvents.start();
-    sinceShown.start();
+    // The first row at once.
+    RowLoadPacer pacer(*historyModel_,
+                       [this] {
+                           const bool first = historyModel_->rowCount() == 0;
+                           historyModel_->ShowAdded();
+                           if (first)
+                               Q_EMIT HistoryRowsShown();
+                       },
+                       {.eventsEveryMs = kLoadEventsEveryMs, .showEveryMs = kShowRowsEveryMs});
     try {
         for (const std::string &sender : senders) {
             for (const fs::path &file : HistoryFiles(HistorySenderFolder(logRoot_, sender))) {
@@ -433,19 +425,7 @@ void TFormMain::LoadHistoryRows(const std::vector<std::string> &senders,
                     passedOver.push_back(file);
                     continue;
                 }
-                if (historyModel_->rowCount() == 0) {
-                    // The first row at once.
-                    historyModel_->ShowAdded();
-                    Q_EMIT HistoryRowsShown();
-                    sinceShown.restart();
-                } else if (sinceEvents.elapsed() < kLoadEventsEveryMs) {
-                    continue;
-                } else if (sinceShown.elapsed() >= kShowRowsEveryMs) {
-                    historyModel_->ShowAdded();
-                    sinceShown.restart();
-                }
-                QCoreApplication::processEvents();
-                sinceEvents.restart();
+                pacer.RowAdded();
             }
         }
     } catch (...) {
@@ -521,11 +501,7 @@ void TFormMain::EnsureBrowser()
     if (WebBrowser)
         return;
     // Made on first use only: the browser engine is slow to start.
-    WebBrowser = NewSilentWebView(TabSheetHtml, u"WebBrowser"_s);
-    auto *layout = static_cast<QVBoxLayout *>(TabSheetHtml->layout());
-    // In place of the stretch that kept the room.
-    delete layout->takeAt(layout->count() - 1);
-    layout->addWidget(WebBrowser, 1);
+    WebBrowser = NewSilentWebViewInPlaceOfStretch(TabSheetHtml, u"WebBrowser"_s);
 }
 
 void TFormMain::ClearPreview()
@@ -669,7 +645,7 @@ std::optional<fs::path> TFormMain::SelectFolder(const QString &caption)
     const QStringList chosen = selectFolderDialog_->selectedFiles();
     if (chosen.isEmpty())
         return std::nullopt;
-    return fs::path(QFile::encodeName(chosen.front()).toStdString());
+    return PathFromQString(chosen.front());
 }
 
 void TFormMain::PNGBtnBkSaveClick()
@@ -691,7 +667,7 @@ void TFormMain::PNGBtnBkSaveClick()
         // partial backup folder is left.
         MakeBackup(*chosen);
     }
-    SetLastBackupFolder(QFile::decodeName(QByteArray::fromStdString(chosen->native())));
+    SetLastBackupFolder(QStringFromPath(*chosen));
     ShowMessage(this, u"バックアップを作成しました"_s);
 }
 
@@ -701,8 +677,7 @@ void TFormMain::PNGBtnBkLoadClick()
         SelectFolder(u"読み込むバックアップフォルダを選択してください"_s);
     if (!chosen)
         return;
-    if (!AskYesNo(this, kRestoreQuestion + u"\n"_s +
-                            QFile::decodeName(QByteArray::fromStdString(chosen->native()))))
+    if (!AskYesNo(this, kRestoreQuestion + u"\n"_s + QStringFromPath(*chosen)))
         return;
     if (!IsValidBackup(*chosen)) {
         ShowMessage(this, kInvalidBackup);
@@ -727,7 +702,7 @@ void TFormMain::PNGBtnBkLoadClick()
         // was and is named in the error.
         RestoreBackup(*chosen, *key);
     }
-    SetLastBackupFolder(QFile::decodeName(QByteArray::fromStdString(chosen->native())));
+    SetLastBackupFolder(QStringFromPath(*chosen));
     ShowMessage(this, u"バックアップを読み込みました。パスワードを入力してください"_s);
     // The restored data under its password, which was entered above: the
     // history is loaded afresh without asking for it again.
@@ -747,7 +722,7 @@ bool TFormMain::FormCloseQuery()
     if (links_.resetCompose)
         links_.resetCompose();
     std::error_code ec;
-    fs::remove(WorkFolder() / "Preview_work.html", ec);
+    fs::remove(WorkFolder() / layout::kPreviewPage, ec);
     fs::remove(HistoryWorkFile(), ec);
     return true;
 }

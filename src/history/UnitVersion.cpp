@@ -35,14 +35,12 @@ TFormVersion::TFormVersion(QWidget *parent)
     auto *icon = new QLabel(this);
     icon->setObjectName(u"ImageIcon"_s);
     icon->setPixmap(ProgramIcon().pixmap(64, 64));
-    LabelTitle = new QLabel(AppTitle(), this);
-    LabelTitle->setObjectName(u"LabelTitle"_s);
+    LabelTitle = NewLabel(this, u"LabelTitle"_s, AppTitle());
     QFont titleFont = LabelTitle->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
     titleFont.setBold(true);
     LabelTitle->setFont(titleFont);
-    LabelVersion = new QLabel(u"バージョン "_s + ProgramVersion(), this);
-    LabelVersion->setObjectName(u"LabelVersion"_s);
+    LabelVersion = NewLabel(this, u"LabelVersion"_s, u"バージョン "_s + ProgramVersion());
     LabelCredit =
         new QLabel(u"HTMLソースエディタ: QScintilla\n(C) Riverbank Computing Limited"_s, this);
     LabelCredit->setObjectName(u"LabelCredit"_s);

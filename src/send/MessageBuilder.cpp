@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/SjisCodec.h"
 #include "core/SjisText.h"
@@ -520,7 +521,7 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
         checkName(name, true);
 
     for (const std::string &name : job.attachments) {
-        const fs::path path = work / "AppendedImage" / FileNameOf(name);
+        const fs::path path = work / layout::kAppendedImage / FileNameOf(name);
         checkFile(path, name, false);
         message.parts.push_back(filePart(path, name));
     }
@@ -563,7 +564,7 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
     }
 
     for (const std::string &name : job.inlinePictures) {
-        const fs::path path = work / "HtmlImage" / FileNameOf(name);
+        const fs::path path = work / layout::kHtmlImage / FileNameOf(name);
         checkFile(path, name, true);
         MailPart part = filePart(path, name);
         part.contentId = StripLineBreaks(name);
@@ -762,7 +763,8 @@ std::string JobFilesProblem(const SendJob &job)
     auto problem = [&](const std::string &name, bool picture) -> std::string {
         if (!IsPlainName(name))
             return BadNameText(picture, name);
-        const fs::path path = work / (picture ? "HtmlImage" : "AppendedImage") / FileNameOf(name);
+        const fs::path path =
+            work / (picture ? layout::kHtmlImage : layout::kAppendedImage) / FileNameOf(name);
         const std::string again = picture ? "画像を挿入し直してください" : "添付し直してください";
         std::string reason;
         switch (StateOf(path, reason)) {

@@ -3,8 +3,10 @@
 #include "core/AppState.h"
 #include "core/Backup.h"
 #include "core/BoolField.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
+#include "core/FileUtils.h"
 #include "core/Reencrypt.h"
 
 #include <cerrno>
@@ -27,8 +29,6 @@ namespace {
 
 constexpr std::string_view kMagic = "VOSTREL-SEND-JOURNAL 1";
 constexpr std::string_view kEnd = "END";
-constexpr const char *kPlanName = "send-journal.vsj";
-constexpr const char *kProgressName = "send-progress.vsj";
 constexpr const char *kAsideSuffix = ".unreadable";
 // More names than any list of a job can hold: a count beyond it is damage.
 constexpr long long kMaxNames = 1000000;
@@ -37,34 +37,6 @@ constexpr long long kMaxNames = 1000000;
 std::mutex hookMutex;
 std::function<void(const std::string &)> stepHook;
 #endif
-
-void SyncFolder(const fs::path &folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-bool Exists(const fs::path &path)
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
-void WriteAll(int fd, std::string_view bytes, const fs::path &path)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError::WriteFailed(path, FileError::ErrnoText(errno));
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 // The whole file, or false when it cannot be read.
 bool ReadWhole(const fs::path &path, std::string &bytes)
@@ -295,17 +267,17 @@ void RekeyProgress(const fs::path &from, const fs::path &to, const std::string &
 
 fs::path SendJournalPath()
 {
-    return DataFolder() / kPlanName;
+    return DataFolder() / layout::kSendJournal;
 }
 
 fs::path SendProgressPath()
 {
-    return DataFolder() / kProgressName;
+    return DataFolder() / layout::kSendProgress;
 }
 
 bool SendJournalPending()
 {
-    return Exists(SendJournalPath());
+    return PathExists(SendJournalPath());
 }
 
 std::string SendJournalRestoreRefusal()
@@ -476,7 +448,10 @@ void SendJournalWriter::Append(const std::string &text)
         if (syncer_->error != 0)
             throw FileError::WriteFailed(SendProgressPath(), FileError::ErrnoText(syncer_->error));
     }
-    WriteAll(fd_, Frame(codec_.EncryptString(text)), SendProgressPath());
+    if (!WriteAll(fd_, Frame(codec_.EncryptString(text)))) {
+        const int err = errno;
+        throw FileError::WriteFailed(SendProgressPath(), FileError::ErrnoText(err));
+    }
     std::lock_guard lock(syncer_->mutex);
     syncer_->dirty = true;
     if (syncer_->idle) {
@@ -561,14 +536,14 @@ void RegisterSendJournalRekey()
         std::vector<fs::path> files;
         if (SendJournalPending()) {
             files.push_back(SendJournalPath());
-            if (Exists(SendProgressPath()))
+            if (PathExists(SendProgressPath()))
                 files.push_back(SendProgressPath());
         }
         return files;
     };
     kind.rewrite = [](const fs::path &from, const fs::path &to, const std::string &oldKey,
                       const std::string &newKey, const std::function<void()> &pump) {
-        if (from.filename() == kProgressName)
+        if (from.filename() == layout::kSendProgress)
             RekeyProgress(from, to, oldKey, newKey, pump);
         else
             RekeyCopyAllFields(from, to, oldKey, newKey, pump);

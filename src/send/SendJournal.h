@@ -160,7 +160,8 @@ void RemoveSendJournal();
 std::filesystem::path SetSendJournalAside();
 
 // Tells the password change how to rewrite a pending journal: the plan field
-// by field, the progress entry by entry (a torn last entry is dropped).
+// by field, the progress entry by entry (a torn last entry is dropped). One
+// of the kinds of RegisterSendRekeyKinds (send/SendLogRekey.h).
 void RegisterSendJournalRekey();
 // Makes a restore refuse to run while a journal is pending.
 void RegisterSendJournalRestoreGuard();

@@ -1,6 +1,7 @@
 #include "send/SendLog.h"
 
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "core/SjisText.h"
@@ -19,7 +20,7 @@ namespace {
 
 fs::path AccountLogFolder(std::string_view accountName)
 {
-    return DataFolder() / "Logs" / FileNameOf(accountName);
+    return LogsFolder() / FileNameOf(accountName);
 }
 
 // Creates one folder level (mode 0700). A folder that is already there is
@@ -41,7 +42,7 @@ void MakeFolder(const fs::path &folder)
 fs::path SendLogPath(std::string_view accountName, std::string_view startTime)
 {
     fs::path file = FileNameOf(startTime);
-    file += ".vsl";
+    file += layout::kRecordExtension;
     return AccountLogFolder(accountName) / file;
 }
 
@@ -93,7 +94,7 @@ void WriteSendLogFrom(std::string_view accountName, std::string_view fromAddress
     // log already there; it is used as it is.
     const fs::path pictures = SendLogPictureFolder(accountName, startTime);
     MakeFolder(pictures.parent_path());
-    const fs::path source = WorkFolder() / "HtmlImage";
+    const fs::path source = WorkFolder() / layout::kHtmlImage;
     for (const std::string &picture : job.inlinePictures) {
         // Never overwrites; a copy that fails is not reported.
         std::error_code ec;

@@ -2,7 +2,9 @@
 
 #include "core/AppState.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Reencrypt.h"
+#include "send/SendJournal.h"
 
 #include <algorithm>
 
@@ -18,7 +20,7 @@ namespace {
 std::vector<fs::path> LogFolders()
 {
     std::vector<fs::path> folders;
-    const fs::path logs = DataFolder() / "Logs";
+    const fs::path logs = LogsFolder();
     std::error_code ec;
     for (fs::directory_iterator it(logs, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeEc;
@@ -32,8 +34,6 @@ std::vector<fs::path> LogFolders()
     std::sort(folders.begin(), folders.end());
     return folders;
 }
-
-} // namespace
 
 void RegisterSendLogRekey()
 {
@@ -51,6 +51,14 @@ void RegisterSendLogRekey()
     };
     kind.rewrite = RekeyCopyAllFields;
     RegisterRekeyKind(std::move(kind));
+}
+
+} // namespace
+
+void RegisterSendRekeyKinds()
+{
+    RegisterSendLogRekey();
+    RegisterSendJournalRekey();
 }
 
 } // namespace vostrel

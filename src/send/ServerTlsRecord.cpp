@@ -1,8 +1,6 @@
 #include "send/ServerTlsRecord.h"
 
-#include "core/DataFolder.h"
 #include "core/FieldStore.h"
-#include "core/Reencrypt.h"
 
 #include <charconv>
 
@@ -55,11 +53,6 @@ std::optional<long> NumberOf(std::string_view text)
 }
 
 } // namespace
-
-fs::path ServerTlsRecordPath()
-{
-    return DataFolder() / "Senders" / "tls-servers.dat";
-}
 
 ServerTlsRecord::ServerTlsRecord(std::string key, fs::path path)
     : key_(std::move(key))
@@ -140,22 +133,6 @@ void ServerTlsRecord::Save()
         file.WriteField(UpgradeText(how));
     }
     file.Commit();
-}
-
-void RegisterServerTlsRekey()
-{
-    RekeyKind kind;
-    kind.position = 2;
-    kind.name = "server encryption";
-    kind.files = [] {
-        std::vector<fs::path> files;
-        std::error_code ec;
-        if (fs::is_regular_file(ServerTlsRecordPath(), ec))
-            files.push_back(ServerTlsRecordPath());
-        return files;
-    };
-    kind.rewrite = RekeyCopyAllFields;
-    RegisterRekeyKind(std::move(kind));
 }
 
 } // namespace vostrel

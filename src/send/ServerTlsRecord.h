@@ -1,7 +1,8 @@
 // The record of the servers that were reached encrypted, so that a server
 // whose encryption disappears later gets no password: Senders/tls-servers.dat,
 // a field file under the key in effect like every record, carried by backups
-// with the accounts and rewritten by a password change.
+// with the accounts and rewritten by a password change (a kind of the
+// sender accounts' RegisterSendersRekeyKinds).
 //
 // Fields: "VOSTREL-TLS-SERVERS 1", the number of servers, then three fields a
 // server: its host name as the account names it (ASCII letters in lower
@@ -11,6 +12,7 @@
 
 #include "core/AppState.h"
 #include "send/MailTransport.h"
+#include "senders/SenderAccount.h" // ServerTlsRecordPath()
 
 #include <filesystem>
 #include <map>
@@ -19,9 +21,6 @@
 #include <utility>
 
 namespace vostrel {
-
-// DataFolder() + "Senders/tls-servers.dat".
-std::filesystem::path ServerTlsRecordPath();
 
 // The record as a ServerTlsMemory. It is read once, on the first question;
 // each new note rewrites the whole file at once. A file that cannot be read
@@ -51,8 +50,5 @@ private:
     bool pending_ = false;
     std::map<Server, TlsUpgrade> servers_;
 };
-
-// Tells the password change how to find and rewrite the record.
-void RegisterServerTlsRekey();
 
 } // namespace vostrel

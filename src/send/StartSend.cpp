@@ -4,6 +4,7 @@
 #include "core/DialogService.h"
 #include "core/ErrorReporting.h"
 #include "core/SjisCodec.h"
+#include "core/UiHelpers.h"
 #include "destinations/DestinationStore.h"
 #include "send/MailSendThread.h"
 #include "send/MessageBuilder.h"
@@ -60,7 +61,7 @@ QString FailureText(const RunSendResult &result)
                 u"権限をご確認ください。送信の記録を残しましたので、次回の送信時または起動時に"
                 u"もう一度書き込みます"_s;
         for (const std::filesystem::path &file : result.unwrittenFiles)
-            text += u"\r\n"_s + QString::fromStdString(file.string());
+            text += u"\r\n"_s + QStringFromPath(file);
     }
     return text;
 }

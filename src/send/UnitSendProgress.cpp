@@ -44,8 +44,7 @@ TFormSendProgress::TFormSendProgress(QWidget *parent)
     ProgressBar->setObjectName(u"ProgressBar"_s);
     ProgressBar->setTextVisible(false);
     BtnSendStop = NewPushButton(this, u"BtnSendStop"_s, u"送信の中断"_s, false);
-    LabelCancelMsg = new QLabel(u"キャンセルしています..."_s, this);
-    LabelCancelMsg->setObjectName(u"LabelCancelMsg"_s);
+    LabelCancelMsg = NewLabel(this, u"LabelCancelMsg"_s, u"キャンセルしています..."_s);
     LabelCancelMsg->setStyleSheet(u"color: red;"_s);
     lblFailedCount = new QLabel(this);
     lblFailedCount->setObjectName(u"lblFailedCount"_s);

@@ -2,6 +2,7 @@
 
 #include "core/BoolField.h"
 #include "core/DataFolder.h"
+#include "core/DataLayout.h"
 #include "core/Errors.h"
 #include "core/FieldStore.h"
 #include "core/Reencrypt.h"
@@ -16,18 +17,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path SendersFolder()
-{
-    return DataFolder() / "Senders";
-}
-
 // The folder of an account's sent-mail logs, or an empty path for the names
 // that would point at the Logs folder itself or its parent.
 fs::path LogsFolderOf(const std::string &name)
 {
     if (name.empty() || name == "." || name == "..")
         return {};
-    return DataFolder() / "Logs" / FileNameOf(name);
+    return LogsFolder() / FileNameOf(name);
 }
 
 std::string ReasonOf(const std::error_code &ec)
@@ -190,17 +186,35 @@ void SaveEditedSenderAccount(const std::string &oldName, const SenderAccount &ac
     fs::rename(oldLogs, newLogs, logsEc); // no such folder: nothing to move
 }
 
-void RegisterSenderAccountRekey()
+fs::path ServerTlsRecordPath()
 {
-    RekeyKind kind;
-    kind.position = 2;
-    kind.name = "sender accounts";
-    kind.files = [] { return ListVslFiles(SendersFolder()); };
-    kind.rewrite = [](const fs::path &from, const fs::path &to, const std::string &oldKey,
-                      const std::string &newKey, const std::function<void()> &) {
+    return SendersFolder() / layout::kServerTls;
+}
+
+void RegisterSendersRekeyKinds()
+{
+    RekeyKind accounts;
+    accounts.position = 2;
+    accounts.name = "sender accounts";
+    accounts.files = [] { return ListVslFiles(SendersFolder()); };
+    accounts.rewrite = [](const fs::path &from, const fs::path &to, const std::string &oldKey,
+                          const std::string &newKey, const std::function<void()> &) {
         WriteSenderAccount(to, ReadSenderAccount(from, oldKey), newKey);
     };
-    RegisterRekeyKind(std::move(kind));
+    RegisterRekeyKind(std::move(accounts));
+
+    RekeyKind servers;
+    servers.position = 2;
+    servers.name = "server encryption";
+    servers.files = [] {
+        std::vector<fs::path> files;
+        std::error_code ec;
+        if (fs::is_regular_file(ServerTlsRecordPath(), ec))
+            files.push_back(ServerTlsRecordPath());
+        return files;
+    };
+    servers.rewrite = RekeyCopyAllFields;
+    RegisterRekeyKind(std::move(servers));
 }
 
 bool DeleteSenderAccount(const std::string &name)

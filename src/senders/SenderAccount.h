@@ -38,6 +38,10 @@ struct SenderAccount
 // When only a file whose extension differs in letter case exists (such as
 // "name.VSL", which the list shows as "name"), that file's path.
 std::filesystem::path SenderAccountPath(const std::string &name);
+
+// The record of the servers that were reached encrypted (see
+// send/ServerTlsRecord.h): DataFolder() + "Senders/tls-servers.dat".
+std::filesystem::path ServerTlsRecordPath();
 // The account names (Shift_JIS), one per ".vsl" file of the Senders folder.
 std::vector<std::string> ListSenderAccounts();
 // Reads the fields in file order; the POP group only when UsePOP is true and
@@ -71,10 +75,11 @@ bool IsValidPortText(std::string_view text);
 // where it is.
 void SaveEditedSenderAccount(const std::string &oldName, const SenderAccount &account);
 
-// Tells the password change how to find and rewrite the account files: the
-// fields of the layout, the optional groups as present, booleans written
-// back as "-1" and "0".
-void RegisterSenderAccountRekey();
+// Tells the password change how to find and rewrite the record files in
+// Senders/: the account files (the fields of the layout, the optional groups
+// as present, booleans written back as "-1" and "0") and the record of the
+// servers reached encrypted (ServerTlsRecordPath(), every field as it is).
+void RegisterSendersRekeyKinds();
 
 // Deletes the file of the account; false when there was no such file or it
 // could not be removed. The account's Logs folder stays on disk.

@@ -185,34 +185,13 @@ QStringList HelpUsePOP()
     return QStringList{u"■POP Before SMTPによる認証が必要"_s} + AuthExplanation();
 }
 
-QLineEdit *NewEdit(QWidget *parent, const QString &name)
-{
-    return NewLineEdit(parent, name);
-}
-
 // An edit for digits or passwords: no input method.
 QLineEdit *NewPlainEdit(QWidget *parent, const QString &name)
 {
-    QLineEdit *edit = NewEdit(parent, name);
+    QLineEdit *edit = NewLineEdit(parent, name);
     edit->setAttribute(Qt::WA_InputMethodEnabled, false);
     edit->setInputMethodHints(Qt::ImhPreferLatin | Qt::ImhNoPredictiveText);
     return edit;
-}
-
-QLabel *NewLabel(QWidget *parent, const QString &name, const QString &text, QWidget *buddy)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    if (buddy)
-        label->setBuddy(buddy);
-    return label;
-}
-
-QCheckBox *NewCheckBox(QWidget *parent, const QString &name, const QString &text)
-{
-    auto *box = new QCheckBox(text, parent);
-    box->setObjectName(name);
-    return box;
 }
 
 } // namespace
@@ -243,10 +222,10 @@ void TFormAddSender::BuildControls()
         ++row;
     };
 
-    EditConfName = NewEdit(this, u"EditConfName"_s);
+    EditConfName = NewLineEdit(this, u"EditConfName"_s);
     addRow(NewLabel(this, u"LabelConfName"_s, u"この設定の名前"_s, EditConfName), EditConfName);
 
-    EditSMTPAddress = NewEdit(this, u"EditSMTPAddress"_s);
+    EditSMTPAddress = NewLineEdit(this, u"EditSMTPAddress"_s);
     addRow(NewLabel(this, u"LabelSMTPAddress"_s, u"SMTPサーバーのアドレス"_s, EditSMTPAddress),
            EditSMTPAddress);
 
@@ -256,21 +235,21 @@ void TFormAddSender::BuildControls()
     addRow(NewLabel(this, u"LabelSMTPPort"_s, u"SMTP接続に使うポート番号"_s, EditSMTPPort),
            EditSMTPPort, ButtonSMTPDefault, CheckBoxSMTPSSL);
 
-    EditFromAddress = NewEdit(this, u"EditFromAddress"_s);
+    EditFromAddress = NewLineEdit(this, u"EditFromAddress"_s);
     addRow(
         NewLabel(this, u"LabelFromAddress"_s, u"送信に使用するメールアドレス"_s, EditFromAddress),
         EditFromAddress);
 
-    EditSenderName = NewEdit(this, u"EditSenderName"_s);
+    EditSenderName = NewLineEdit(this, u"EditSenderName"_s);
     addRow(NewLabel(this, u"LabelSenderName"_s, u"送信者名"_s, EditSenderName), EditSenderName);
 
-    EditReturnAddress = NewEdit(this, u"EditReturnAddress"_s);
+    EditReturnAddress = NewLineEdit(this, u"EditReturnAddress"_s);
     addRow(NewLabel(this, u"LabelReturnAddress"_s, u"返信されたメールを受信するメールアドレス"_s,
                     EditReturnAddress),
            EditReturnAddress);
 
     // Kept for the layout of the record's history; never shown, holds no data.
-    EditErrorAddress = NewEdit(this, u"EditErrorAddress"_s);
+    EditErrorAddress = NewLineEdit(this, u"EditErrorAddress"_s);
     QLabel *labelError = NewLabel(this, u"LabelErrorAddress"_s,
                                   u"エラーメールを受信するメールアドレス"_s, EditErrorAddress);
     addRow(labelError, EditErrorAddress);
@@ -283,7 +262,7 @@ void TFormAddSender::BuildControls()
     grid->addWidget(CheckBoxPOPSSL, row, 3);
     ++row;
 
-    EditPOPAddress = NewEdit(this, u"EditPOPAddress"_s);
+    EditPOPAddress = NewLineEdit(this, u"EditPOPAddress"_s);
     LabelPOPAddress =
         NewLabel(this, u"LabelPOPAddress"_s, u"POP3サーバーのアドレス"_s, EditPOPAddress);
     addRow(LabelPOPAddress, EditPOPAddress);
@@ -293,7 +272,7 @@ void TFormAddSender::BuildControls()
     LabelPOPPort = NewLabel(this, u"LabelPOPPort"_s, u"POP接続に使うポート番号"_s, EditPOPPort);
     addRow(LabelPOPPort, EditPOPPort, ButtonPOPDefault);
 
-    EditPOPAccount = NewEdit(this, u"EditPOPAccount"_s);
+    EditPOPAccount = NewLineEdit(this, u"EditPOPAccount"_s);
     LabelPOPAccount = NewLabel(this, u"LabelPOPAccount"_s, u"POP3のアカウント"_s, EditPOPAccount);
     addRow(LabelPOPAccount, EditPOPAccount);
 
@@ -306,7 +285,7 @@ void TFormAddSender::BuildControls()
     grid->addWidget(CheckBoxSMTPAuth, row, 0, 1, 2);
     ++row;
 
-    EditSMTPAccount = NewEdit(this, u"EditSMTPAccount"_s);
+    EditSMTPAccount = NewLineEdit(this, u"EditSMTPAccount"_s);
     LabelSMTPAccount =
         NewLabel(this, u"LabelSMTPAccount"_s, u"SMTPのアカウント"_s, EditSMTPAccount);
     addRow(LabelSMTPAccount, EditSMTPAccount);

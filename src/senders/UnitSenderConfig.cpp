@@ -44,13 +44,6 @@ QLineEdit *NewDetailEdit(QWidget *parent, const QString &name)
     return edit;
 }
 
-QLabel *NewLabel(QWidget *parent, const QString &name, const QString &text)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    return label;
-}
-
 } // namespace
 
 TFormSenderConfig::TFormSenderConfig(TFormAddSender &editor, QWidget *parent)
@@ -75,12 +68,8 @@ void TFormSenderConfig::BuildControls()
                        u"削除"_s, u"選択した送信者を削除します"_s);
     PNGBtnClose = NewImageButton(this, u"PNGBtnClose"_s, u"window-close"_s,
                                  QStyle::SP_DialogCloseButton, u"閉じる"_s, u"閉じる"_s);
-    auto *commands = new QHBoxLayout;
-    commands->addWidget(PNGBtnAddSender);
-    commands->addWidget(PNGBtnEditSender);
-    commands->addWidget(PNGBtnDeleteSender);
-    commands->addStretch();
-    commands->addWidget(PNGBtnClose);
+    QHBoxLayout *commands =
+        CommandRow({PNGBtnAddSender, PNGBtnEditSender, PNGBtnDeleteSender}, {PNGBtnClose});
 
     ListViewItemBox = new QTreeWidget(this);
     ListViewItemBox->setObjectName(u"ListViewItemBox"_s);

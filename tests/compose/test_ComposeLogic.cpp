@@ -3,10 +3,10 @@
 #include "compose/DraftFiles.h"
 #include "compose/MailDraft.h"
 #include "compose/Preview.h"
-#include "compose/TextFile.h"
 #include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/SjisCodec.h"
+#include "core/TextFile.h"
 #include "destinations/DestinationStore.h"
 #include "support/VostrelTest.h"
 

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // The password change's rewriting of a list reads it whole or fails.
     fuzz::WriteRecordFile(path, data, size);
-    RegisterDestinationListRekey();
+    RegisterDestinationsRekeyKinds();
     try {
         ReencryptAll(CurrentKey(), CurrentKey());
     } catch (const VostrelError &) {

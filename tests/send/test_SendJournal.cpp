@@ -652,10 +652,9 @@ TEST_F(SendJournalTest, AJournalThatCannotBeReadIsSetAsideWithAMessageAndNothing
 
 TEST_F(SendJournalTest, APasswordChangeRewritesAPendingJournalWithEverythingElse)
 {
-    RegisterDestinationListRekey();
-    RegisterSenderAccountRekey();
-    RegisterSendLogRekey();
-    RegisterSendJournalRekey();
+    RegisterDestinationsRekeyKinds();
+    RegisterSendersRekeyKinds();
+    RegisterSendRekeyKinds();
     AddList("five", People("p", 5));
     RunAndCrashAt(Job({"five"}), 4, [](int n) {
         return n == 2 ? Refused("no") : DeliveryResult{true, {}};

@@ -1,12 +1,25 @@
 // Whole runs through the real transport: to a real SMTP server (aiosmtpd)
-// that refuses one recipient, and to a port where nothing listens.
+// that refuses one recipient, and to a port where nothing listens; and the
+// data folder such a run leaves, every record of which a password change
+// rewrites.
 #include "SendRunFixture.h"
 
+#include "core/DataLayout.h"
+#include "core/Password.h"
+#include "core/Reencrypt.h"
+#include "core/WindowSettings.h"
 #include "peers/MailPeers.h"
 #include "send/MailTransport.h"
+#include "send/SendJournal.h"
+#include "send/SendLogRekey.h"
+#include "send/ServerTlsRecord.h"
 #include "senders/SenderAccount.h"
 
+#include <QString>
+#include <algorithm>
 #include <chrono>
+#include <iterator>
+#include <set>
 #include <thread>
 
 using namespace vostrel;
@@ -185,6 +198,85 @@ TEST_F(SendRunPeersTest, TheStopEndsTheMailInProgressAtOnceAndItIsNotSent)
     const auto sessions = slow_->WaitForSessions(1);
     ASSERT_EQ(sessions.size(), 1u);
     EXPECT_EQ(sessions[0].Lines().back(), "DATA"); // no QUIT: the connection was just closed
+}
+
+// The plain files of the data folder, which a password change leaves as they
+// are: the signatures, the window layout (settings.ini), the HTML template
+// (html.txt), everything in the work folder (the *_work.html pages and the
+// draft's copies of its attachments and pictures) and the copies of a log's
+// pictures (Logs/<account>/<start time>/<picture>).
+bool IsPlainFile(const std::filesystem::path &relative)
+{
+    const std::filesystem::path first = *relative.begin();
+    if (first == "Signature" || first == "work")
+        return true;
+    if (relative == "settings.ini" || relative == "html.txt")
+        return true;
+    return first == "Logs" && std::distance(relative.begin(), relative.end()) == 4;
+}
+
+// A data folder with every kind of file the program writes: lists and
+// accounts, a real run over STARTTLS (its log with a picture folder and the
+// note of the server's encryption), the journal of a run still to be
+// accounted for, and the plain files. Every other file in it is a record
+// that a registered kind lists (or config.dat), and every file a kind lists
+// is there: a new kind of record without a rewriter fails here.
+TEST_F(SendRunPeersTest, EveryRecordFileInTheDataFolderIsRewrittenByAPasswordChange)
+{
+    namespace fs = std::filesystem;
+    RegisterDestinationsRekeyKinds();
+    RegisterSendersRekeyKinds();
+    RegisterSendRekeyKinds();
+    WriteConfig(CurrentKey());
+    AddAccount("B", "b@sender.jp");
+    AddList("other", People("q", 2), {false, true, true});
+    const ScopedCaFile ca(certificates_->CaFile());
+    SendThrough(startTls_->Port(), true);
+    WriteBytes(WorkFolder() / layout::kHtmlImage / "logo.png", "png");
+    SendJob job = Job({"three"});
+    job.sendAsHtml = true;
+    job.body = "<img src=\"cid:logo.png\">";
+    job.inlinePictures = {"logo.png"};
+    const RunSendResult result = RunForReal(job);
+    ASSERT_EQ(result.sentCount, 3) << result.firstFailure;
+    LeavePendingJournal(Job({"other"}), 1);
+    SetLastBackupFolder(QString::fromStdString(TempDir().string()));
+    WriteBytes(DataFolder() / layout::kHtmlTemplate, "<html>");
+    WriteBytes(WorkFolder() / layout::kPreviewPage, "<html>");
+    WriteBytes(WorkFolder() / layout::kAppendedImage / "a.pdf", "pdf");
+
+    std::set<fs::path> listed{ConfigPath()};
+    for (const RekeyKind &kind : RegisteredRekeyKinds())
+        for (const fs::path &file : kind.files())
+            listed.insert(file);
+    std::set<fs::path> records;
+    std::vector<fs::path> plain;
+    for (const auto &entry : fs::recursive_directory_iterator(DataFolder())) {
+        if (!entry.is_regular_file())
+            continue;
+        const fs::path relative = entry.path().lexically_relative(DataFolder());
+        if (IsPlainFile(relative))
+            plain.push_back(relative);
+        else
+            records.insert(entry.path());
+    }
+    std::vector<fs::path> withoutRewriter, notThere;
+    std::set_difference(records.begin(), records.end(), listed.begin(), listed.end(),
+                        std::back_inserter(withoutRewriter));
+    std::set_difference(listed.begin(), listed.end(), records.begin(), records.end(),
+                        std::back_inserter(notThere));
+    EXPECT_EQ(withoutRewriter, std::vector<fs::path>{}) << "records no registered kind lists";
+    EXPECT_EQ(notThere, std::vector<fs::path>{});
+    for (const fs::path &file :
+         {ServerTlsRecordPath(), SendJournalPath(), SendProgressPath(),
+          SendLogPath("A", result.startTime), SenderAccountPath("B"), DestinationListPath("other")})
+        EXPECT_EQ(records.count(file), 1u) << file;
+    for (const fs::path &file :
+         {fs::path("settings.ini"), fs::path("html.txt"), fs::path("Signature/sig01.dat"),
+          fs::path("work/Preview_work.html"), fs::path("work/AppendedImage/a.pdf"),
+          SendLogPictureFolder("A", result.startTime).lexically_relative(DataFolder()) /
+              "logo.png"})
+        EXPECT_NE(std::find(plain.begin(), plain.end(), file), plain.end()) << file;
 }
 
 } // namespace

@@ -71,7 +71,7 @@ TEST_F(ServerTlsRecordTest, ANoteThatCannotBeWrittenIsKeptAndWrittenWithTheNextO
 
 TEST_F(ServerTlsRecordTest, APasswordChangeRewritesTheRecordUnderTheNewKey)
 {
-    RegisterServerTlsRekey();
+    RegisterSendersRekeyKinds();
     WriteConfig(std::string(DefaultKey));
     ServerTlsRecord().Remember("smtp.example.jp", 587, TlsUpgrade::StartTls);
     ReencryptAll(std::string(DefaultKey), "NewPass2");

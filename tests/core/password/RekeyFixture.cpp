@@ -8,7 +8,6 @@
 #include "destinations/DestinationStore.h"
 #include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
-#include "send/ServerTlsRecord.h"
 #include "senders/SenderAccount.h"
 
 #include <fstream>
@@ -19,11 +18,9 @@ namespace fs = std::filesystem;
 
 void RegisterRecordKinds()
 {
-    RegisterDestinationListRekey();
-    RegisterSenderAccountRekey();
-    RegisterSendLogRekey();
-    RegisterSendJournalRekey();
-    RegisterServerTlsRekey();
+    RegisterDestinationsRekeyKinds();
+    RegisterSendersRekeyKinds();
+    RegisterSendRekeyKinds();
 }
 
 namespace {

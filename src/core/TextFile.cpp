@@ -1,4 +1,4 @@
-#include "compose/TextFile.h"
+#include "core/TextFile.h"
 
 #include "core/Errors.h"
 #include "core/SjisCodec.h"

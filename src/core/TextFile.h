@@ -1,4 +1,6 @@
-// Plain text files read into and saved from the compose window's editors.
+// Plain text files: those read into and saved from the compose window's
+// editors and the signatures, and the line ends of a plain text (also the
+// history's).
 // A file may be Shift_JIS, UTF-8 (with or without a byte-order mark) or
 // UTF-16 (with its mark), decided as for every text file the program reads
 // (DetectTextEncoding). The text page saves Shift_JIS; the HTML page saves
