@@ -2,28 +2,47 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build run test bench format clean sanitize fuzz deb
+.PHONY: all bootstrap bootstrap-test configure configure-test build build-test run test bench \
+        format format-check clean sanitize fuzz deb
 
 all: build
 
 bootstrap:
 	@bash scripts/bootstrap-debian
 
+bootstrap-test:
+	@bash scripts/bootstrap-debian --test
+
+# A build folder made by make run holds the program alone; make test turns
+# the tests on in the same folder (and warnings into errors).
 configure: bootstrap
 	@if [ ! -f $(BUILD)/build.ninja ]; then \
-	  cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo; \
+	  cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF; \
+	fi
+
+configure-test: bootstrap-test
+	@if ! grep -qx 'BUILD_TESTING:BOOL=ON' $(BUILD)/CMakeCache.txt 2>/dev/null \
+	   || ! grep -qx 'VOSTREL_WERROR:BOOL=ON' $(BUILD)/CMakeCache.txt 2>/dev/null \
+	   || [ ! -f $(BUILD)/build.ninja ]; then \
+	  cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+	    -DVOSTREL_WERROR=ON; \
 	fi
 
 build: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target vostrel
+
+build-test: configure-test
 	@cmake --build $(BUILD) -j $(JOBS)
 
 run: build
 	$(BUILD)/src/app/vostrel
 
-test: build
+test: format-check build-test
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-bench: build
+bench: configure-test
+	@cmake -S . -B $(BUILD) -DVOSTREL_BENCH=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
 	@for b in $(BUILD)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b || exit 1; done
 
 # The Debian package vostrel_<version>_amd64.deb, in this folder. It holds
@@ -44,7 +63,7 @@ deb: bootstrap
 # another size, inside libQt6WebEngineCore (not built with the sanitizer):
 # that one check is off, every other one stays on.
 ASAN_WEBENGINE = new_delete_type_mismatch=0
-sanitize: bootstrap
+sanitize: bootstrap-test
 	@if [ ! -f build-asan/build.ninja ]; then \
 	  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOSTREL_SANITIZE=ON; \
 	fi
@@ -73,8 +92,16 @@ fuzz:
 	    || exit 1; \
 	done
 
+# The C++ files of the project: those git knows, or in a copy without git
+# every one under src, tests and bench.
+SOURCES_CMD = { git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests bench -name '*.cpp' -o -name '*.h'; }
+
 format:
-	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+	@$(SOURCES_CMD) | xargs clang-format -i
+
+# Fails on a file that clang-format would change, and names it.
+format-check: bootstrap-test
+	@$(SOURCES_CMD) | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) $(DEB_BUILD)

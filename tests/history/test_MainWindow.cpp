@@ -62,9 +62,9 @@ protected:
 
 TEST_F(MainWindowTest, TheWindowHasItsButtonsListsPreviewAndMenus)
 {
-    TFormMain &main = Main();
-    EXPECT_EQ(main.windowTitle(), u"Vostrel"_s);
-    EXPECT_FALSE(main.windowIcon().pixmap(48).isNull());
+    TFormMain &window = Main();
+    EXPECT_EQ(window.windowTitle(), u"Vostrel"_s);
+    EXPECT_FALSE(window.windowIcon().pixmap(48).isNull());
 
     // The six image buttons from left to right, with their captions and tips.
     const QStringList names = {u"PNGBtnMailMake"_s, u"PNGBtnSendList"_s, u"PNGBtnSenderList"_s,
@@ -74,12 +74,12 @@ TEST_F(MainWindowTest, TheWindowHasItsButtonsListsPreviewAndMenus)
                                   u"バックアップ\n読込"_s, u"バックアップ\n作成"_s};
     int left = -1;
     for (int i = 0; i < names.size(); ++i) {
-        auto *button = Child<QToolButton>(&main, names[i]);
+        auto *button = Child<QToolButton>(&window, names[i]);
         ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->text(), captions[i]);
         EXPECT_FALSE(button->toolTip().isEmpty()) << names[i].toStdString();
         EXPECT_TRUE(QIcon::hasThemeIcon(button->icon().name())) << names[i].toStdString();
-        const int x = button->mapTo(&main, QPoint(0, 0)).x();
+        const int x = button->mapTo(&window, QPoint(0, 0)).x();
         EXPECT_GT(x, left) << names[i].toStdString();
         left = x;
     }
@@ -102,17 +102,17 @@ TEST_F(MainWindowTest, TheWindowHasItsButtonsListsPreviewAndMenus)
     EXPECT_EQ(Tabs()->tabText(1), u" ブラウザ "_s);
     EXPECT_EQ(Tabs()->widget(0)->objectName(), u"TabSheetText"_s);
     EXPECT_EQ(Tabs()->widget(1)->objectName(), u"TabSheetHtml"_s);
-    EXPECT_TRUE(Child<QPlainTextEdit>(&main, u"MemoMailText"_s)->isReadOnly());
-    EXPECT_TRUE(Child<QLineEdit>(&main, u"EditTitle"_s)->isReadOnly());
-    EXPECT_TRUE(Child<QLineEdit>(&main, u"EditAppended"_s)->isReadOnly());
-    EXPECT_EQ(Child<QSplitter>(&main, u"SplitterSender"_s)->orientation(), Qt::Horizontal);
-    EXPECT_EQ(Child<QSplitter>(&main, u"SplitterHistory"_s)->orientation(), Qt::Vertical);
+    EXPECT_TRUE(Child<QPlainTextEdit>(&window, u"MemoMailText"_s)->isReadOnly());
+    EXPECT_TRUE(Child<QLineEdit>(&window, u"EditTitle"_s)->isReadOnly());
+    EXPECT_TRUE(Child<QLineEdit>(&window, u"EditAppended"_s)->isReadOnly());
+    EXPECT_EQ(Child<QSplitter>(&window, u"SplitterSender"_s)->orientation(), Qt::Horizontal);
+    EXPECT_EQ(Child<QSplitter>(&window, u"SplitterHistory"_s)->orientation(), Qt::Vertical);
     // The browser is not made at start-up.
     EXPECT_EQ(Browser(), nullptr);
 
-    // The main menu, entry by entry.
+    // The window menu, entry by entry.
     QStringList menu;
-    for (QAction *top : main.menuBar()->actions()) {
+    for (QAction *top : window.menuBar()->actions()) {
         menu << top->text();
         if (top->menu())
             for (QAction *item : top->menu()->actions())
@@ -124,7 +124,7 @@ TEST_F(MainWindowTest, TheWindowHasItsButtonsListsPreviewAndMenus)
                            u"  送信先リストを開く(&O)"_s, u"  ソフトを終了(&E)"_s, u"表示(&E)"_s,
                            u"  選択中のメールを削除(&D)"_s, u"設定(&C)"_s, u"  接続設定(&A)"_s,
                            u"  パスワード設定(&P)"_s, u"バージョン情報(&V)"_s}));
-    auto *popup = Child<QMenu>(&main, u"PopupMenuMsgDelete"_s);
+    auto *popup = Child<QMenu>(&window, u"PopupMenuMsgDelete"_s);
     ASSERT_EQ(popup->actions().size(), 1);
     EXPECT_EQ(popup->actions().front()->objectName(), u"MenuItemDelete"_s);
     EXPECT_EQ(History()->contextMenuPolicy(), Qt::CustomContextMenu);

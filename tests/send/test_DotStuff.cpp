@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StuffCase{"CrCrLf", "a\r\r\n.", "a\r\n\r\n..\r\n.\r\n"},
                       StuffCase{"ShiftJisTrailBytes", S("表.\r\n.能\r\n"),
                                 S("表.\r\n..能\r\n.\r\n")}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 struct PortCase
 {
@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PortCase{"Space", " 25", 0}, PortCase{"TrailingSpace", "25 ", 0},
                       PortCase{"Letters", "smtp", 0}, PortCase{"Hex", "0x19", 0},
                       PortCase{"FullWidth", S("２５"), 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 SenderAccount FullAccount()
 {
@@ -203,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
                         kUnusable},
         RefusedCase{"NoRecipients", [](SenderAccount &, OutgoingMail &m) { m.recipients.clear(); },
                     "宛先がないため送信できません"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 // The values of groups that are switched off are not used, so they cannot
 // fail the mail.

@@ -275,8 +275,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, StopListTest,
                                          StopCase{"PerListTo", false, false, 1},
                                          StopCase{"IndividualBcc", true, true, 2},
                                          StopCase{"PerListBcc", false, true, 1}),
-                         [](const testing::TestParamInfo<StopCase> &info) {
-                             return std::string(info.param.what);
+                         [](const testing::TestParamInfo<StopCase> &param) {
+                             return std::string(param.param.what);
                          });
 
 TEST_F(SendJournalTest, AStopAfterAFailureKeepsTheFailedAndTheUnsentApart)
@@ -509,7 +509,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReplayCase{"IndividualBcc", true, true, 2, 4, Slice(People("x", 2), 1, 2),
                                Join({Slice(People("y", 3), 1, 3), People("z", 2), People("w", 1)}),
                                "y2@example.jp", "x1@example.jp,x2@example.jp,y1@example.jp"}),
-    [](const testing::TestParamInfo<ReplayCase> &info) { return std::string(info.param.what); });
+    [](const testing::TestParamInfo<ReplayCase> &param) { return std::string(param.param.what); });
 
 // The bookkeeping at the next start is all or nothing as well: a result it
 // cannot write keeps the journal for the start after, and the message names

@@ -481,8 +481,8 @@ INSTANTIATE_TEST_SUITE_P(
         AttachedFileCase{"UnreadablePicture", true, true,
                          u"画像ファイル「図1.png」を読み込めないため、送信を始められません。"
                          u"画像を挿入し直してください"_s}),
-    [](const testing::TestParamInfo<AttachedFileCase> &info) {
-        return std::string(info.param.what);
+    [](const testing::TestParamInfo<AttachedFileCase> &param) {
+        return std::string(param.param.what);
     });
 
 // One result of a run that the disk refuses: a log of either account, the
@@ -600,7 +600,9 @@ INSTANTIATE_TEST_SUITE_P(
                                       return DestinationListPath(start + S("_未送信"));
                                   },
                                   true, false}),
-    [](const testing::TestParamInfo<UnwrittenCase> &info) { return std::string(info.param.what); });
+    [](const testing::TestParamInfo<UnwrittenCase> &param) {
+        return std::string(param.param.what);
+    });
 
 // The confirmation says what is about to happen under the question.
 TEST_F(StartSendTest, TheConfirmationNamesTheMailsRecipientsListsSendersAndFiles)

@@ -275,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "DATA に失敗しました: 554 5.5.1 Error: no valid recipients", "DATA"},
         RefusalCase{"EndOfData", WireStep::EndOfData, false,
                     "メール本文の送信に失敗しました: 554 5.6.0 Message rejected as spam", ""}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 TEST(WireFaults, TemporaryEhloRefusalFailsWithoutHelo)
 {
@@ -507,7 +507,7 @@ INSTANTIATE_TEST_SUITE_P(
         PopRefusalCase{"Pass", WireStep::PopPass,
                        "POP3 の PASS に失敗しました: -ERR [AUTH] Authentication failed."},
         PopRefusalCase{"Quit", WireStep::PopQuit, "POP3 の QUIT に失敗しました: -ERR QUIT failed"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 TEST(PopFaults, UnreachablePopServerFailsTheMail)
 {
@@ -604,7 +604,7 @@ INSTANTIATE_TEST_SUITE_P(
                          a.POPPort = "995";
                      },
                      {{{"pop.example.jp", 995}, TlsUpgrade::ImplicitTls}}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 TEST(HiddenEncryption, ARememberedSmtpServerWithoutStartTlsGetsNoPassword)
 {
@@ -728,7 +728,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     "MAIL FROM:<sender@example.jp>"},
                       StepLimitCase{"Data", WireStep::Data, 30, "DATA"},
                       StepLimitCase{"EndOfData", WireStep::EndOfData, 40, "メール本文の送信"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 TEST(WireStop, TheStopClosesAMailInProgressAndItCountsAsNotSent)
 {
