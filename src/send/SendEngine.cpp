@@ -229,20 +229,24 @@ void ReadListRecords(const std::string &listName, const std::string &key, Record
 }
 
 // Waits ms milliseconds, or less when the stop flag is set meanwhile.
-void Pause(int ms, const std::atomic<bool> &stop)
+class RealWaiter final : public SendWaiter
 {
-    if (ms <= 0)
-        return;
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    constexpr auto kSlice = std::chrono::milliseconds(10);
-    while (!stop.load(std::memory_order_relaxed)) {
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline)
+public:
+    void Wait(int ms, const std::atomic<bool> &stop) override
+    {
+        if (ms <= 0)
             return;
-        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, kSlice));
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+        constexpr auto kSlice = std::chrono::milliseconds(10);
+        while (!stop.load(std::memory_order_relaxed)) {
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline)
+                return;
+            std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, kSlice));
+        }
     }
-}
+};
 
 std::string Utf8Of(std::string_view sjis)
 {
@@ -449,6 +453,9 @@ private:
                 if (!job_.senderNames.empty())
                     senderIndex = (senderIndex + 1) % job_.senderNames.size();
             }
+            if (senderIndex != lastSender_ && session_)
+                session_->Close(); // another account: another connection
+            lastSender_ = senderIndex;
             const std::string reason = SendOne(n, senderIndex);
             if (stoppedInMail_) {
                 // Ended by the stop in the middle: not sent, not failed, no
@@ -466,8 +473,19 @@ private:
                     break;
                 }
             }
-            Pause(job_.intervalMs, *stop_);
+            // A server drops a connection that waits long for its next mail.
+            if (session_ && std::chrono::milliseconds(job_.intervalMs) > MailSession::kMaxIdle)
+                session_->Close();
+            Waiter().Wait(job_.intervalMs, *stop_);
         }
+        if (session_)
+            session_->Close();
+    }
+
+    SendWaiter &Waiter()
+    {
+        static RealWaiter real;
+        return options_->waiter ? *options_->waiter : real;
     }
 
     // The mails of the journal, in order: their addresses as the run had them
@@ -635,7 +653,25 @@ private:
         if (mail.recipients.empty())
             return "宛先がないため送信できません";
         try {
-            const DeliveryResult delivered = Deliver(account, mail);
+            DeliveryResult delivered = Deliver(account, mail);
+            // Refused for now: tried again after each wait in turn.
+            for (int attempt = 1; !delivered.ok && delivered.temporary && !delivered.stopped &&
+                                  attempt <= kRetryCount;
+                 ++attempt) {
+                if (session_)
+                    session_->Close(); // longer than a server keeps a connection waiting
+                const int waitMs = kRetryWaitsMs[attempt - 1];
+                if (progress_->onWaiting)
+                    progress_->onWaiting(RetryWaitText(waitMs, attempt, delivered.reason));
+                Waiter().Wait(waitMs, *stop_);
+                if (progress_->onWaiting)
+                    progress_->onWaiting({});
+                if (stop_->load()) {
+                    delivered.stopped = true;
+                    break;
+                }
+                delivered = Deliver(account, mail);
+            }
             if (delivered.stopped) {
                 stoppedInMail_ = true;
                 return {};
@@ -654,9 +690,15 @@ private:
 #ifdef VOSTREL_TEST_HOOKS
         if (options_->deliver)
             return options_->deliver(account, mail);
+        const int mailsPerConnection = options_->mailsPerConnection;
+#else
+        const int mailsPerConnection = MailSession::kMaxMailsPerConnection;
 #endif
-        return DeliverMail(options_->transport ? *options_->transport : RealTransport(), account,
-                           mail, options_->timeouts, TlsMemory(), stop_);
+        if (!session_)
+            session_ = std::make_unique<MailSession>(
+                options_->transport ? *options_->transport : RealTransport(), options_->timeouts,
+                TlsMemory(), stop_, mailsPerConnection);
+        return session_->Send(account, mail);
     }
 
     ServerTlsMemory *TlsMemory()
@@ -844,9 +886,19 @@ private:
     bool listsChanged_ = false;  // replay: the lists no longer hold the run's recipients
     bool stoppedInMail_ = false; // the stop ended a mail in the middle
     std::unique_ptr<ServerTlsRecord> tlsRecord_;
+    // Declared after the record its memory points to, so closed before it.
+    std::unique_ptr<MailSession> session_;
+    std::size_t lastSender_ = 0;
 };
 
 } // namespace
+
+std::string RetryWaitText(int waitMs, int attempt, const std::string &reason)
+{
+    return "サーバーが一時的に受け付けません。" + std::to_string(waitMs / 1000) +
+           " 秒後に再送します（" + std::to_string(attempt) + "/" + std::to_string(kRetryCount) +
+           "）: " + reason;
+}
 
 std::string SendTimeText(std::chrono::system_clock::time_point time, bool spaceAfterDay)
 {
