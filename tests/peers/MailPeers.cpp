@@ -365,6 +365,11 @@ SmtpPeer::SmtpPeer(const fs::path &folder, SmtpPeerOptions options)
         args << QStringLiteral("--drop-data-after") << QString::number(options_.dropDataAfter);
     if (options_.delayEndOfDataMs > 0)
         args << QStringLiteral("--delay-end-of-data") << QString::number(options_.delayEndOfDataMs);
+    if (options_.closeAfterMails >= 0)
+        args << (options_.busy ? QStringLiteral("--busy-after") : QStringLiteral("--close-after"))
+             << QString::number(options_.closeAfterMails);
+    if (options_.pipelining)
+        args << QStringLiteral("--pipelining");
 
     process_ = StartPythonPeer(folder, name, args, port_);
 }

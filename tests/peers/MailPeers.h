@@ -110,6 +110,12 @@ struct SmtpPeerOptions
     std::vector<std::string> refuseRecipients; // RCPT TO answered 550 for these addresses
     long long dropDataAfter = -1; // >= 0: reset the connection after this many DATA bytes
     int delayEndOfDataMs = 0;     // wait before the reply after the final "."
+    // >= 0: a connection that carried this many mails is closed at the next
+    // MAIL FROM, without a reply or (busy) after "421 4.7.0 Too many mails on
+    // one connection".
+    int closeAfterMails = -1;
+    bool busy = false;
+    bool pipelining = false; // PIPELINING announced in the EHLO reply
 
     SmtpPeerOptions &Security(SmtpSecurity kind, CertificateFiles files = {})
     {
@@ -140,6 +146,17 @@ struct SmtpPeerOptions
     SmtpPeerOptions &DelayEndOfData(int ms)
     {
         delayEndOfDataMs = ms;
+        return *this;
+    }
+    SmtpPeerOptions &CloseAfterMails(int mails, bool with421 = false)
+    {
+        closeAfterMails = mails;
+        busy = with421;
+        return *this;
+    }
+    SmtpPeerOptions &Pipelining()
+    {
+        pipelining = true;
         return *this;
     }
 };
