@@ -230,6 +230,30 @@ private:
     int port_ = 0;
 };
 
+// Postfix's smtp-sink on a free 127.0.0.1 port, logging every command it
+// reads (-v); extra options (such as "-p") as given.
+class SmtpSink
+{
+public:
+    // Throws std::runtime_error when it does not come up.
+    SmtpSink(const std::filesystem::path &folder, std::vector<std::string> options = {});
+    ~SmtpSink();
+    SmtpSink(const SmtpSink &) = delete;
+    SmtpSink &operator=(const SmtpSink &) = delete;
+
+    int Port() const { return port_; }
+    // What it logged, in order: "connect", every command as it logs it
+    // ("ehlo name", "mail FROM:<a@example.jp>", "." for the end of data) and
+    // "disconnect"; waits (polling its log) until count connections ended.
+    std::vector<std::string> WaitForDialogue(std::size_t disconnects,
+                                             int timeoutMs = 10000) const;
+
+private:
+    std::filesystem::path log_;
+    std::unique_ptr<QProcess> process_;
+    int port_ = 0;
+};
+
 // A relay on 127.0.0.1 in front of another server (tests/peers/strip_relay.py),
 // as something on the network path could be: it passes the first honest
 // connections through untouched (TLS included), and on every later one it

@@ -101,6 +101,7 @@ class RecordingSMTP(SMTP):
         self.record = {"implicit_tls": implicit_tls, "commands": [], "auth": [],
                        "refused": [], "mails": []}
         self.finished = False
+        self.closed_by_server = False
         self.in_data = False
         self.wire_data = bytearray()
         super().__init__(handler, authenticator=self.authenticate, **kwargs)
@@ -122,6 +123,8 @@ class RecordingSMTP(SMTP):
         return self.implicit_tls or self._tls_protocol is not None
 
     def note(self, line):
+        if self.closed_by_server:
+            return  # lines already on their way when the server closed are not heard
         if self.in_data:
             self.wire_data += line
             if self.drop_data_after is not None and len(self.wire_data) >= self.drop_data_after:
@@ -140,6 +143,7 @@ class RecordingSMTP(SMTP):
 
     async def smtp_MAIL(self, arg):
         if self.mails_limit is not None and len(self.record["mails"]) >= self.mails_limit:
+            self.closed_by_server = True
             if self.busy_at_limit:
                 await self.push("421 4.7.0 Too many mails on one connection")
             (self._original_transport or self.transport).close()
