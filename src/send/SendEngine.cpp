@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -270,6 +271,46 @@ std::chrono::system_clock::time_point FromUnix(long long seconds)
 {
     return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
 }
+
+// The sender accounts of a run, read again only when their file changed (a
+// new file, as every write makes, or another size or time): a look at the
+// file per mail instead of reading and decrypting it.
+class AccountFiles
+{
+public:
+    SenderAccount Read(const std::string &name, const std::string &key)
+    {
+        Entry &entry = entries_[name];
+        struct stat now
+        {};
+        if (entry.path.empty() || ::stat(entry.path.c_str(), &now) != 0 || !Same(entry.stamp, now)) {
+            entry.path = SenderAccountPath(name);
+            if (::stat(entry.path.c_str(), &now) != 0)
+                now = {};
+            entry.account = ReadSenderAccount(entry.path, key);
+            entry.stamp = now;
+        }
+        return entry.account;
+    }
+
+private:
+    static bool Same(const struct stat &a, const struct stat &b)
+    {
+        return a.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+               a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+               a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+               a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    }
+
+    struct Entry
+    {
+        std::filesystem::path path;
+        struct stat stamp
+        {};
+        SenderAccount account;
+    };
+    std::unordered_map<std::string, Entry> entries_;
+};
 
 // The addresses of one mail and why they could not all be read.
 struct MailAddresses
@@ -541,7 +582,7 @@ private:
             if (progress_->onSender)
                 progress_->onSender(name);
             try {
-                account = ReadSenderAccount(SenderAccountPath(name), key_);
+                account = accounts_.Read(name, key_);
             } catch (const std::exception &e) {
                 reason =
                     WithReason("送信元「" + Utf8Of(name) + "」の設定を読み込めませんでした", e);
@@ -889,6 +930,7 @@ private:
     // Declared after the record its memory points to, so closed before it.
     std::unique_ptr<MailSession> session_;
     std::size_t lastSender_ = 0;
+    AccountFiles accounts_;
 };
 
 } // namespace
