@@ -321,17 +321,17 @@ void Latency(const std::string &folder)
     const std::string cert = folder + "/cert.pem";
     const std::string key = folder + "/key.pem";
     int status = 0;
-    ::waitpid(Spawn({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                     "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert,
-                     "-days", "2", "-subj", "/CN=localhost", "-addext",
-                     "subjectAltName=DNS:localhost,IP:127.0.0.1"},
-                    true),
-              &status, 0);
+    ::waitpid(
+        Spawn({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+               "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+               "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"},
+              true),
+        &status, 0);
     ::setenv("SSL_CERT_FILE", cert.c_str(), 1);
     int serverPort = 0, relayPort = 0;
     const pid_t server =
-        StartPython({VOSTREL_SOURCE_DIR "/tests/peers/smtp_peer.py", "--mode", "tls", "--cert", cert,
-                     "--key", key, "--record", folder + "/sessions.jsonl", "--pipelining"},
+        StartPython({VOSTREL_SOURCE_DIR "/tests/peers/smtp_peer.py", "--mode", "tls", "--cert",
+                     cert, "--key", key, "--record", folder + "/sessions.jsonl", "--pipelining"},
                     serverPort);
     const pid_t relay = StartPython({VOSTREL_SOURCE_DIR "/bench/latency_relay.py", "--target",
                                      std::to_string(serverPort), "--delay-ms", "20"},

@@ -169,10 +169,10 @@ int main()
         oursKept = std::min(oursKept, Seconds(start));
 
         start = std::chrono::steady_clock::now();
-        rc = std::max(rc, Wait(Spawn({"/usr/sbin/smtp-source", "-d", "-s", "1", "-m",
-                                      std::to_string(kMails), "-l", std::to_string(kBodyBytes),
-                                      "-f", "bench@example.jp", "-t", "sink@example.jp",
-                                      "127.0.0.1:" + std::to_string(port)})));
+        rc = std::max(
+            rc, Wait(Spawn({"/usr/sbin/smtp-source", "-d", "-s", "1", "-m", std::to_string(kMails),
+                            "-l", std::to_string(kBodyBytes), "-f", "bench@example.jp", "-t",
+                            "sink@example.jp", "127.0.0.1:" + std::to_string(port)})));
         theirsKept = std::min(theirsKept, Seconds(start));
     }
 

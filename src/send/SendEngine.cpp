@@ -283,7 +283,8 @@ public:
         Entry &entry = entries_[name];
         struct stat now
         {};
-        if (entry.path.empty() || ::stat(entry.path.c_str(), &now) != 0 || !Same(entry.stamp, now)) {
+        if (entry.path.empty() || ::stat(entry.path.c_str(), &now) != 0 ||
+            !Same(entry.stamp, now)) {
             entry.path = SenderAccountPath(name);
             if (::stat(entry.path.c_str(), &now) != 0)
                 now = {};

@@ -569,8 +569,8 @@ struct MailSession::State
     {
         if (mailAccount.UsePOP)
             PopBeforeSmtp(transport, mailAccount, popPort, limits, memory);
-        connection = transport.Connect(mailAccount.SMTPAddress, smtpPort, mailAccount.SMTPSSL,
-                                       limits);
+        connection =
+            transport.Connect(mailAccount.SMTPAddress, smtpPort, mailAccount.SMTPSSL, limits);
         ++connections;
         smtp.emplace(*connection, limits);
         account = mailAccount;
@@ -614,8 +614,8 @@ struct MailSession::State
         } else if (!account.SMTPSSL) {
             // Plain all the way: no password to a server that hid its
             // encryption, nor to a submission port that should have it.
-            if (const auto before = memory ? memory->Known(account.SMTPAddress, port)
-                                           : std::optional<TlsUpgrade>())
+            if (const auto before =
+                    memory ? memory->Known(account.SMTPAddress, port) : std::optional<TlsUpgrade>())
                 FailDowngrade(smtp->Peer(), *before);
             if (port == 587 && account.SMTPAuth)
                 throw MailFailure{smtp->Peer() +
@@ -787,8 +787,8 @@ DeliveryResult MailSession::Send(const SenderAccount &account, const OutgoingMai
         for (const auto &recipient : mail.recipients)
             CheckShown("宛先メールアドレス", recipient);
 
-        if (s.connection && (!(account == s.account) || s.mails >= s.maxMails ||
-                             now - s.lastUse > kMaxIdle))
+        if (s.connection &&
+            (!(account == s.account) || s.mails >= s.maxMails || now - s.lastUse > kMaxIdle))
             s.Quit();
         const bool reused = s.connection != nullptr;
         if (reused)

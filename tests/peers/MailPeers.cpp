@@ -465,8 +465,8 @@ SmtpSink::~SmtpSink()
 
 std::vector<std::string> SmtpSink::WaitForDialogue(std::size_t disconnects, int timeoutMs) const
 {
-    static const std::set<std::string> kCommands{"EHLO", "HELO", "MAIL", "RCPT", "DATA", ".",
-                                                 "RSET", "QUIT", "AUTH", "NOOP"};
+    static const std::set<std::string> kCommands{"EHLO", "HELO", "MAIL", "RCPT", "DATA",
+                                                 ".",    "RSET", "QUIT", "AUTH", "NOOP"};
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         std::vector<std::string> out;

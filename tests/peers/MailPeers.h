@@ -245,8 +245,7 @@ public:
     // What it logged, in order: "connect", every command as it logs it
     // ("ehlo name", "mail FROM:<a@example.jp>", "." for the end of data) and
     // "disconnect"; waits (polling its log) until count connections ended.
-    std::vector<std::string> WaitForDialogue(std::size_t disconnects,
-                                             int timeoutMs = 10000) const;
+    std::vector<std::string> WaitForDialogue(std::size_t disconnects, int timeoutMs = 10000) const;
 
 private:
     std::filesystem::path log_;

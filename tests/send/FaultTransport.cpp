@@ -582,9 +582,8 @@ std::optional<Fault> FaultTransport::Find(const WireSession &session, WireStep s
             continue;
         if (fault.mail != 0 && fault.mail != session.number)
             continue;
-        if (fault.transaction != 0 &&
-            (step < WireStep::MailFrom || step > WireStep::EndOfData ||
-             fault.transaction != session.transaction))
+        if (fault.transaction != 0 && (step < WireStep::MailFrom || step > WireStep::EndOfData ||
+                                       fault.transaction != session.transaction))
             continue;
         if (!fault.host.empty() && fault.host != session.host)
             continue;

@@ -125,9 +125,9 @@ struct FaultServerSettings
 {
     bool offerStartTls = false; // "250-STARTTLS" on a plain connection
     std::vector<std::string> authMechanisms{"LOGIN", "PLAIN"}; // in the EHLO reply; empty: no AUTH
-    std::string login, password; // when login is set, AUTH accepts only these
-    bool plainChallenge = false; // AUTH PLAIN asks for the credentials with "334 " even when given
-    bool offerPipelining = false;    // "250-PIPELINING" in the EHLO reply
+    std::string login, password;  // when login is set, AUTH accepts only these
+    bool plainChallenge = false;  // AUTH PLAIN asks for the credentials with "334 " even when given
+    bool offerPipelining = false; // "250-PIPELINING" in the EHLO reply
     std::string popUser, popPassword; // when popUser is set, POP3 accepts only these
     bool popCapa = true;              // POP3 answers CAPA (else "-ERR")
     bool offerStls = false;           // CAPA lists STLS on a plain POP3 connection
@@ -169,7 +169,7 @@ struct WireSession
     bool closedByClient = false; // the client called Close()
     std::vector<WireMail> mails; // every transaction whose MAIL FROM was accepted, in order
     std::vector<std::string> writes; // the bytes of every write outside the DATA content
-    int transaction = 0;         // the transaction under way (0: none yet)
+    int transaction = 0;             // the transaction under way (0: none yet)
 };
 
 class FaultConnection;

@@ -12,8 +12,8 @@
 #include "send/MailTransport.h"
 #include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
-#include "send/WireTestUtil.h"
 #include "send/ServerTlsRecord.h"
+#include "send/WireTestUtil.h"
 #include "senders/SenderAccount.h"
 
 #include <QString>
@@ -42,8 +42,8 @@ protected:
                                  .User("login", "secret-pass"));
         slow_ = new SmtpPeer(folder_->Path(), SmtpPeerOptions().DelayEndOfData(20000));
         closing_ = new SmtpPeer(folder_->Path(), SmtpPeerOptions().CloseAfterMails(2));
-        busy_ = new SmtpPeer(folder_->Path(),
-                             SmtpPeerOptions().CloseAfterMails(2, true).Pipelining());
+        busy_ =
+            new SmtpPeer(folder_->Path(), SmtpPeerOptions().CloseAfterMails(2, true).Pipelining());
         sink_ = new SmtpSink(folder_->Path());
     }
     static void TearDownTestSuite()
@@ -169,11 +169,10 @@ TEST_F(SendRunPeersTest, AServerThatEndsTheConnectionAfterTwoMailsGetsEveryMail)
         for (int c : {0, 1}) {
             const std::string first = "q" + std::to_string(c * 2 + 1) + "@example.jp";
             const std::string second = "q" + std::to_string(c * 2 + 2) + "@example.jp";
-            EXPECT_EQ(sessions[c].Lines(),
-                      Joined({{"EHLO " + HostName()},
-                              EnvelopeOf(first),
-                              EnvelopeOf(second),
-                              {"MAIL FROM:<a@sender.jp>"}}));
+            EXPECT_EQ(sessions[c].Lines(), Joined({{"EHLO " + HostName()},
+                                                   EnvelopeOf(first),
+                                                   EnvelopeOf(second),
+                                                   {"MAIL FROM:<a@sender.jp>"}}));
             ASSERT_EQ(sessions[c].mails.size(), 2u);
             EXPECT_EQ(sessions[c].mails[1].recipients, std::vector<std::string>{second});
         }
@@ -191,14 +190,13 @@ TEST_F(SendRunPeersTest, SmtpSinkGetsTheMailsOverOneConnection)
     const RunSendResult result = RunForReal(Job({"three"}));
 
     EXPECT_EQ(result.sentCount, 3) << result.firstFailure;
-    EXPECT_EQ(sink_->WaitForDialogue(1),
-              Joined({{"connect", "EHLO " + HostName()},
-                      EnvelopeOf("p1@example.jp"),
-                      {"."},
-                      EnvelopeOf("p2@example.jp"),
-                      {"."},
-                      EnvelopeOf("p3@example.jp"),
-                      {".", "QUIT", "disconnect"}}));
+    EXPECT_EQ(sink_->WaitForDialogue(1), Joined({{"connect", "EHLO " + HostName()},
+                                                 EnvelopeOf("p1@example.jp"),
+                                                 {"."},
+                                                 EnvelopeOf("p2@example.jp"),
+                                                 {"."},
+                                                 EnvelopeOf("p3@example.jp"),
+                                                 {".", "QUIT", "disconnect"}}));
 }
 
 TEST_F(SendRunPeersTest, NothingListeningFailsEveryMailAndStoresEveryRecipient)

@@ -207,7 +207,6 @@ TEST_F(SendRunWireTest, APortThatIsNotANumberFailsTheMailsOfThatAccountBeforeCon
     EXPECT_EQ(ListOf(result.failedListName), std::vector<Recipient>{People("p", 3)[1]});
 }
 
-
 TEST_F(SendRunWireTest, ConsecutiveMailsOfAnAccountShareAConnection)
 {
     AddList("five", People("q", 5));

@@ -898,13 +898,12 @@ TEST_P(SessionTest, AFailedMailIsFollowedByRsetAndTheNextMailOnTheSameConnection
     std::vector<std::string> refused{"MAIL FROM:<sender@example.jp>", "RCPT TO:<b@example.jp>"};
     if (GetParam())
         refused.push_back("DATA");
-    EXPECT_EQ(sessions[0].commands,
-              Joined({{"EHLO " + HostName()},
-                      Envelope({"a@example.jp"}),
-                      refused,
-                      {"RSET"},
-                      Envelope({"c@example.jp"}),
-                      {"QUIT"}}));
+    EXPECT_EQ(sessions[0].commands, Joined({{"EHLO " + HostName()},
+                                            Envelope({"a@example.jp"}),
+                                            refused,
+                                            {"RSET"},
+                                            Envelope({"c@example.jp"}),
+                                            {"QUIT"}}));
     EXPECT_EQ(wire.Delivered().size(), 2u);
 }
 
