@@ -244,8 +244,13 @@ public:
     MailSession(const MailSession &) = delete;
     MailSession &operator=(const MailSession &) = delete;
 
-    // Sends one mail as the account says. Never throws.
-    DeliveryResult Send(const SenderAccount &account, const OutgoingMail &mail);
+    // Sends one mail as the account says. next: the mail that follows from
+    // the same account, when it is known: with PIPELINING its envelope goes
+    // out behind this mail's data and saves a round trip (its data waits for
+    // its own Send; a connection closed before that carries nothing of it).
+    // Never throws.
+    DeliveryResult Send(const SenderAccount &account, const OutgoingMail &mail,
+                        const OutgoingMail *next = nullptr);
     // Says QUIT when the connection can still take it, and closes it. Never
     // throws.
     void Close() noexcept;

@@ -498,7 +498,11 @@ private:
             if (senderIndex != lastSender_ && session_)
                 session_->Close(); // another account: another connection
             lastSender_ = senderIndex;
-            const std::string reason = SendOne(n, senderIndex);
+            const std::size_t nextSender =
+                mailsOnSender + 1 > switchEvery && !job_.senderNames.empty()
+                    ? (senderIndex + 1) % job_.senderNames.size()
+                    : senderIndex;
+            const std::string reason = SendOne(n, senderIndex, nextSender);
             if (stoppedInMail_) {
                 // Ended by the stop in the middle: not sent, not failed, no
                 // entry in the journal; it heads the unsent list.
@@ -570,33 +574,31 @@ private:
 
     // Step 4 for mail n: account, addresses, message, delivery, and step D
     // when anything of it failed. The reason of a failure, else empty.
-    std::string SendOne(long long n, std::size_t senderIndex)
+    std::string SendOne(long long n, std::size_t senderIndex, std::size_t nextSender)
     {
-        const auto k = static_cast<std::size_t>(n - 1);
-        std::string reason;
-
-        std::optional<SenderAccount> account;
-        if (job_.senderNames.empty()) {
-            reason = "送信元が選択されていません";
-        } else {
-            const std::string &name = job_.senderNames[senderIndex];
-            if (progress_->onSender)
-                progress_->onSender(name);
-            try {
-                account = accounts_.Read(name, key_);
-            } catch (const std::exception &e) {
-                reason =
-                    WithReason("送信元「" + Utf8Of(name) + "」の設定を読み込めませんでした", e);
+        if (!job_.senderNames.empty() && progress_->onSender)
+            progress_->onSender(job_.senderNames[senderIndex]);
+        std::optional<PreparedMail> prepared;
+        if (ahead_ && ahead_->n == n)
+            prepared.swap(ahead_);
+        else
+            prepared.emplace(Prepare(n, senderIndex));
+        ahead_.reset();
+        PreparedMail &p = *prepared;
+        std::string reason = p.reason;
+        if (reason.empty()) {
+            // Individual sending knows the next mail already: with a kept
+            // connection its envelope can go out behind this one's data.
+            const OutgoingMail *next = nullptr;
+            if (job_.sendIndividually && n < result_.total && OverTheWire() &&
+                std::chrono::milliseconds(job_.intervalMs) <= MailSession::kMaxIdle) {
+                ahead_.emplace(Prepare(n + 1, nextSender));
+                if (ahead_->reason.empty() && ahead_->account == p.account)
+                    next = &ahead_->mail;
             }
+            reason = DeliverWithRetries(*p.account, p.mail, next);
         }
-
-        MailAddresses addresses = AddressesOf(n, true);
-        if (reason.empty())
-            reason = addresses.reason;
-        if (reason.empty())
-            reason = BuildAndDeliver(*account, k,
-                                     MainIsTo() ? addresses.main : std::vector<std::string>{},
-                                     addresses.cc, MainIsTo() ? addresses.bcc : addresses.main);
+        MailAddresses &addresses = p.addresses;
         // A mail that the stop ended in the middle leaves the logs as they were.
         if (stoppedInMail_)
             return {};
@@ -613,6 +615,43 @@ private:
         if (progress_->onFailed)
             progress_->onFailed(result_.failedCount);
         return reason;
+    }
+
+    // Mail n ready to go: its account, addresses and bytes, or why it cannot
+    // go.
+    struct PreparedMail
+    {
+        long long n = 0;
+        std::optional<SenderAccount> account;
+        MailAddresses addresses;
+        OutgoingMail mail;
+        std::string reason;
+    };
+
+    PreparedMail Prepare(long long n, std::size_t senderIndex)
+    {
+        PreparedMail p;
+        p.n = n;
+        if (job_.senderNames.empty()) {
+            p.reason = "送信元が選択されていません";
+        } else {
+            const std::string &name = job_.senderNames[senderIndex];
+            try {
+                p.account = accounts_.Read(name, key_);
+            } catch (const std::exception &e) {
+                p.reason =
+                    WithReason("送信元「" + Utf8Of(name) + "」の設定を読み込めませんでした", e);
+            }
+        }
+        p.addresses = AddressesOf(n, true);
+        if (p.reason.empty())
+            p.reason = p.addresses.reason;
+        if (p.reason.empty())
+            p.reason =
+                Build(*p.account, static_cast<std::size_t>(n - 1),
+                      MainIsTo() ? p.addresses.main : std::vector<std::string>{}, p.addresses.cc,
+                      MainIsTo() ? p.addresses.bcc : p.addresses.main, p.mail);
+        return p;
     }
 
     // The addresses of mail n. A list that cannot be read fails the mail; the
@@ -671,13 +710,11 @@ private:
         if (MainIsTo() && !a.bcc.empty())
             bccAddrLog_ = JoinAddresses(a.bcc, ", ");
     }
-    // Builds mail k and hands it over; the reason of a failure, else empty.
-    std::string BuildAndDeliver(const SenderAccount &account, std::size_t k,
-                                const std::vector<std::string> &to,
-                                const std::vector<std::string> &cc,
-                                const std::vector<std::string> &bcc)
+    // Builds mail k into mail; the reason of a failure, else empty.
+    std::string Build(const SenderAccount &account, std::size_t k,
+                      const std::vector<std::string> &to, const std::vector<std::string> &cc,
+                      const std::vector<std::string> &bcc, OutgoingMail &mail)
     {
-        OutgoingMail mail;
         try {
             std::optional<Recipient> personal;
             if (job_.sendIndividually)
@@ -694,8 +731,16 @@ private:
         }
         if (mail.recipients.empty())
             return "宛先がないため送信できません";
+        return {};
+    }
+
+    // Hands a mail over, trying it again after a temporary refusal; the
+    // reason of a failure, else empty.
+    std::string DeliverWithRetries(const SenderAccount &account, const OutgoingMail &mail,
+                                   const OutgoingMail *next)
+    {
         try {
-            DeliveryResult delivered = Deliver(account, mail);
+            DeliveryResult delivered = Deliver(account, mail, next);
             // Refused for now: tried again after each wait in turn.
             for (int attempt = 1; !delivered.ok && delivered.temporary && !delivered.stopped &&
                                   attempt <= kRetryCount;
@@ -727,7 +772,18 @@ private:
         }
     }
 
-    DeliveryResult Deliver(const SenderAccount &account, const OutgoingMail &mail)
+    // Mails go through a MailSession (not a test's recorder).
+    bool OverTheWire() const
+    {
+#ifdef VOSTREL_TEST_HOOKS
+        return !options_->deliver;
+#else
+        return true;
+#endif
+    }
+
+    DeliveryResult Deliver(const SenderAccount &account, const OutgoingMail &mail,
+                           const OutgoingMail *next = nullptr)
     {
 #ifdef VOSTREL_TEST_HOOKS
         if (options_->deliver)
@@ -740,7 +796,7 @@ private:
             session_ = std::make_unique<MailSession>(
                 options_->transport ? *options_->transport : RealTransport(), options_->timeouts,
                 TlsMemory(), stop_, mailsPerConnection);
-        return session_->Send(account, mail);
+        return session_->Send(account, mail, next);
     }
 
     ServerTlsMemory *TlsMemory()
@@ -931,6 +987,8 @@ private:
     // Declared after the record its memory points to, so closed before it.
     std::unique_ptr<MailSession> session_;
     std::size_t lastSender_ = 0;
+    // The next mail, prepared while this one goes (individual sending).
+    std::optional<PreparedMail> ahead_;
     AccountFiles accounts_;
 };
 

@@ -545,12 +545,18 @@ struct MailSession::State
     int mails = 0;             // transactions begun on the connection
     bool needRset = false;     // the last transaction failed before its data
     bool mailAccepted = false; // the server took this mail's MAIL FROM
+    // The envelope of the next mail went out behind this one's data, its
+    // replies still to be read.
+    bool ahead = false;
+    std::string aheadFrom;
+    std::vector<std::string> aheadRecipients;
     std::chrono::steady_clock::time_point lastUse;
     long long connections = 0;
 
     // Closes the connection without a word.
     void Drop() noexcept
     {
+        ahead = false;
         smtp.reset();
         if (connection)
             connection->Close();
@@ -559,7 +565,9 @@ struct MailSession::State
 
     void Quit() noexcept
     {
-        if (smtp)
+        // With an envelope ahead the server waits for content: only closing
+        // ends that without a mail.
+        if (smtp && !ahead)
             smtp->QuitQuietly();
         Drop();
     }
@@ -627,19 +635,34 @@ struct MailSession::State
     }
 
     // One mail over the open connection: the envelope, the data, the reply.
-    void Transaction(const OutgoingMail &mail)
+    // With PIPELINING the envelope of next (when given) follows the data in
+    // the same write.
+    void Transaction(const OutgoingMail &mail, const OutgoingMail *next)
     {
         mailAccepted = false;
         ++mails;
         bool dataSent = false;
         try {
-            if (ext.pipelining)
+            if (ahead) {
+                ahead = false;
+                PipelinedReplies(mail, false);
+            } else if (ext.pipelining) {
                 PipelinedEnvelope(mail);
-            else
+            } else {
                 Envelope(mail);
+            }
             const TransportTimeouts &l = smtp->Timeouts();
-            smtp->Send(DotStuff(mail.data), "メール本文の送信", l.blockMs);
+            std::string content = DotStuff(mail.data);
+            const bool lookAhead = next && ext.pipelining && mails < maxMails;
+            if (lookAhead)
+                content += EnvelopeGroup(*next);
+            smtp->Send(content, "メール本文の送信", l.blockMs);
             dataSent = true;
+            if (lookAhead) {
+                ahead = true;
+                aheadFrom = next->envelopeFrom;
+                aheadRecipients = next->recipients;
+            }
             smtp->Expect(smtp->Read("メール本文の送信", l.endOfDataMs), 250,
                          FailedText("メール本文の送信"));
         } catch (MailFailure &failure) {
@@ -683,21 +706,28 @@ struct MailSession::State
                      FailedText("DATA"));
     }
 
-    // The same commands in one write (RFC 2920), then their replies in order.
-    void PipelinedEnvelope(const OutgoingMail &mail)
+    static std::string EnvelopeGroup(const OutgoingMail &mail)
     {
-        const std::string from = "MAIL FROM:<" + mail.envelopeFrom + ">";
-        const std::string shownFrom = ShownValue(from);
-        std::string group;
-        const bool rset = needRset;
-        if (rset)
-            group += "RSET\r\n";
-        group += from + "\r\n";
+        std::string group = "MAIL FROM:<" + mail.envelopeFrom + ">\r\n";
         for (const auto &recipient : mail.recipients)
             group += "RCPT TO:<" + recipient + ">\r\n";
         group += "DATA\r\n";
-        smtp->Send(group, shownFrom);
+        return group;
+    }
 
+    // The same commands in one write (RFC 2920), then their replies in order.
+    void PipelinedEnvelope(const OutgoingMail &mail)
+    {
+        const bool rset = needRset;
+        smtp->Send((rset ? "RSET\r\n" : "") + EnvelopeGroup(mail),
+                   ShownValue("MAIL FROM:<" + mail.envelopeFrom + ">"));
+        PipelinedReplies(mail, rset);
+    }
+
+    // The replies to a pipelined envelope (after RSET's when rset).
+    void PipelinedReplies(const OutgoingMail &mail, bool rset)
+    {
+        const std::string shownFrom = ShownValue("MAIL FROM:<" + mail.envelopeFrom + ">");
         if (rset)
             Rset(smtp->Read("RSET"));
         // The first refusal, in the order of the commands. After a 421 the
@@ -759,7 +789,8 @@ void MailSession::Close() noexcept
     state_->Quit();
 }
 
-DeliveryResult MailSession::Send(const SenderAccount &account, const OutgoingMail &mail)
+DeliveryResult MailSession::Send(const SenderAccount &account, const OutgoingMail &mail,
+                                 const OutgoingMail *next)
 {
     State &s = *state_;
     using Clock = std::chrono::steady_clock;
@@ -788,7 +819,9 @@ DeliveryResult MailSession::Send(const SenderAccount &account, const OutgoingMai
             CheckShown("宛先メールアドレス", recipient);
 
         if (s.connection &&
-            (!(account == s.account) || s.mails >= s.maxMails || now - s.lastUse > kMaxIdle))
+            (!(account == s.account) || s.mails >= s.maxMails || now - s.lastUse > kMaxIdle ||
+             (s.ahead &&
+              (mail.envelopeFrom != s.aheadFrom || mail.recipients != s.aheadRecipients))))
             s.Quit();
         const bool reused = s.connection != nullptr;
         if (reused)
@@ -797,7 +830,7 @@ DeliveryResult MailSession::Send(const SenderAccount &account, const OutgoingMai
             s.Open(account, smtpPort, popPort);
         s.lastUse = now;
         try {
-            s.Transaction(mail);
+            s.Transaction(mail, next);
         } catch (const MailFailure &failure) {
             // A kept connection that the server had given up before it took
             // anything of this mail: the mail goes out on a new one.
@@ -805,7 +838,7 @@ DeliveryResult MailSession::Send(const SenderAccount &account, const OutgoingMai
                 throw;
             s.Drop();
             s.Open(account, smtpPort, popPort);
-            s.Transaction(mail);
+            s.Transaction(mail, next);
         }
         s.lastUse = Clock::now();
         return {true, {}, false};

@@ -104,8 +104,7 @@ public:
             throw TransportError(peer_ + ": 接続は既に閉じられています");
         if (dropped_ || quitDone_)
             throw TransportError(wire_text::Closed(peer_));
-        if (!inData_)
-            Update([&](WireSession &s) { s.writes.emplace_back(bytes); });
+        Update([&](WireSession &s) { s.writes.emplace_back(bytes); });
         input_.append(bytes);
         for (;;) {
             const auto end = input_.find('\n');

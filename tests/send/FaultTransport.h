@@ -168,7 +168,7 @@ struct WireSession
     bool delivered = false;      // the server accepted the mail (250 after ".")
     bool closedByClient = false; // the client called Close()
     std::vector<WireMail> mails; // every transaction whose MAIL FROM was accepted, in order
-    std::vector<std::string> writes; // the bytes of every write outside the DATA content
+    std::vector<std::string> writes; // the bytes of every write, as written
     int transaction = 0;             // the transaction under way (0: none yet)
 };
 

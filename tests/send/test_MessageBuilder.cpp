@@ -429,9 +429,9 @@ TEST_F(MessageBuilderTest, AnAttachmentChangedBetweenTwoMailsGoesOutAsItIsNow)
 {
     SendJob job;
     job.attachments = {"a.txt"};
-    for (const auto &[bytes, base64] : {std::pair{"x", "\r\n\r\neA==\r\n"},
-                                        std::pair{"x", "\r\n\r\neA==\r\n"},
-                                        std::pair{"y", "\r\n\r\neQ==\r\n"}}) {
+    for (const auto &[bytes, base64] :
+         {std::pair{"x", "\r\n\r\neA==\r\n"}, std::pair{"x", "\r\n\r\neA==\r\n"},
+          std::pair{"y", "\r\n\r\neQ==\r\n"}}) {
         PutAttachment("a.txt", bytes);
         const std::string mail =
             WriteMimeMessage(BuildMailMessage(job, Account(), {"to@example.com"}, {}, {}), Fixed());

@@ -880,6 +880,36 @@ TEST_P(SessionTest, ConsecutiveMailsShareOneConnectionAndItsLogIn)
     EXPECT_EQ(std::count(writes.begin(), writes.end(), group), GetParam() ? 1 : 0);
 }
 
+// Given the next mail, its envelope follows the data of this one in the
+// same write (with PIPELINING): the dialogue stays the same. A connection
+// closed with an envelope ahead carries no mail of it and no QUIT.
+TEST_P(SessionTest, TheNextEnvelopeFollowsTheDataAndAClosedSessionSendsNothingOfIt)
+{
+    const std::vector<OutgoingMail> mails{Mail({"a@example.jp"}), Mail({"b@example.jp"}),
+                                          Mail({"c@example.jp"})};
+    {
+        MailSession session(wire);
+        EXPECT_TRUE(session.Send(Account(), mails[0], &mails[1]).ok);
+        EXPECT_TRUE(session.Send(Account(), mails[1], &mails[2]).ok);
+    }
+    const auto sessions = wire.Sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    const std::vector<std::string> written{"MAIL FROM:<sender@example.jp>",
+                                           "RCPT TO:<c@example.jp>", "DATA"};
+    EXPECT_EQ(sessions[0].commands,
+              Joined({{"EHLO " + HostName()},
+                      Envelope({"a@example.jp"}),
+                      Envelope({"b@example.jp"}),
+                      GetParam() ? written : std::vector<std::string>{"QUIT"}}));
+    const auto &writes = sessions[0].writes;
+    EXPECT_EQ(std::count(writes.begin(), writes.end(),
+                         DotStuff(Mail().data) +
+                             "MAIL FROM:<sender@example.jp>\r\nRCPT TO:<b@example.jp>\r\nDATA\r\n"),
+              GetParam() ? 1 : 0);
+    EXPECT_EQ(wire.Delivered().size(), 2u);
+    EXPECT_TRUE(wire.AllClosed());
+}
+
 TEST_P(SessionTest, AFailedMailIsFollowedByRsetAndTheNextMailOnTheSameConnection)
 {
     wire.Add(Fault(WireStep::RcptTo).OnTransaction(2));
@@ -950,8 +980,9 @@ TEST_P(SessionTest, ARefusalAfterTheServerTookDataClosesTheConnection)
     const auto sessions = wire.Sessions();
     ASSERT_EQ(sessions.size(), GetParam() ? 2u : 1u);
     EXPECT_TRUE(sessions[0].mails[0].wireData.empty());
-    if (GetParam())
+    if (GetParam()) {
         EXPECT_EQ(sessions[0].commands.back(), "DATA");
+    }
     EXPECT_EQ(wire.Delivered().size(), 1u);
 }
 
