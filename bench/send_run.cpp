@@ -1,17 +1,23 @@
 // Send run figures against Postfix's smtp-sink on 127.0.0.1:
-//  1. throughput of RunSend (individual sending, no pause, one connection per
-//     mail, 2 KB bodies), with its journal and without, next to smtp-source -s
-//     1 sending the same number of 2 KB messages to the same sink, one
-//     connection per message;
-//  2. an individual run to a list of 100,000 recipients, once against the
+//  1. throughput of RunSend (individual sending, no pause, 2 KB bodies, the
+//     journal on) with one connection for consecutive mails next to
+//     smtp-source -d -s 1 (one connection for all its messages), and with a
+//     connection for every mail next to smtp-source -s 1 (one connection per
+//     message), the same number of 2 KB messages to the same sink in the same
+//     rounds;
+//  2. latency: 1,000 mails through a relay that delays every byte by 20 ms
+//     each way (bench/latency_relay.py) in front of an implicit-TLS server
+//     (tests/peers/smtp_peer.py, PIPELINING announced), with one connection
+//     for consecutive mails and with a connection for every mail;
+//  3. an individual run to a list of 100,000 recipients, once against the
 //     sink and once against a sink that refuses every RCPT TO (so every
-//     recipient ends up in the failure list): total time and peak resident
-//     memory of the process that ran it;
-//  3. the start-up's accounting for a 100,000-recipient run that died: the
+//     recipient ends up in the failure list): total, user and system time and
+//     peak resident memory of the process that ran it;
+//  4. the start-up's accounting for a 100,000-recipient run that died: the
 //     journal left after the first mail, half-way and before the last mail
 //     (1 % of the mails failed), then RecoverInterruptedSend.
-// Prints figures only. Needs /usr/sbin/smtp-sink and smtp-source (postfix);
-// as root smtp-sink runs with -u nobody.
+// Prints figures only. Needs /usr/sbin/smtp-sink and smtp-source (postfix),
+// openssl and python3-aiosmtpd; as root smtp-sink runs with -u nobody.
 #include "core/AppState.h"
 #include "core/DataFolder.h"
 #include "core/FieldStore.h"
@@ -194,12 +200,40 @@ SendJob Job(const std::string &list)
     return job;
 }
 
-RunSendResult Run(const SendJob &job, bool journal = true)
+// reuse off: a connection for every mail, as before connections were kept.
+RunSendResult Run(const SendJob &job, bool reuse = true)
 {
     std::atomic<bool> stop{false};
     RunSendOptions options;
-    options.journal = journal;
+    if (!reuse)
+        options.mailsPerConnection = 1;
     return RunSend(job, {}, stop, options);
+}
+
+// Runs smtp-source with these options (-m, -l, -f, -t and the sink added);
+// its rate in messages per second.
+double SmtpSource(std::vector<std::string> options, int port)
+{
+    std::vector<std::string> args{"/usr/sbin/smtp-source"};
+    args.insert(args.end(), options.begin(), options.end());
+    for (const std::string &a :
+         {std::string("-m"), std::to_string(kThroughputMails), std::string("-l"),
+          std::to_string(kBodyBytes), std::string("-f"), std::string("bench@example.jp"),
+          std::string("-t"), std::string("user@example.co.jp"),
+          "127.0.0.1:" + std::to_string(port)})
+        args.push_back(a);
+    const Clock::time_point b = Clock::now();
+    const pid_t source = Spawn(args, true);
+    int status = 0;
+    ::waitpid(source, &status, 0);
+    return kThroughputMails / Seconds(Clock::now() - b);
+}
+
+void PrintLoad(const char *when)
+{
+    double load[3] = {};
+    if (::getloadavg(load, 3) == 3)
+        std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
 }
 
 double Median(std::vector<double> values)
@@ -214,46 +248,132 @@ void Throughput()
     WriteAccount(sink.Port());
     WriteList("rate", kThroughputMails);
     const SendJob job = Job("rate");
-    std::vector<double> ours, bare, theirs;
+    PrintLoad("before");
+    std::vector<double> kept, sourceKept, each, sourceEach;
     for (int run = 0; run < kThroughputRuns; ++run) {
-        // With and without the journal in turns, the order changing.
-        for (const bool journal : {run % 2 == 0, run % 2 != 0}) {
+        // Ours and theirs in turns, the order changing.
+        for (const bool ourFirst : {run % 2 == 0, run % 2 != 0}) {
+            if (!ourFirst) {
+                sourceKept.push_back(SmtpSource({"-d", "-s", "1"}, sink.Port()));
+                sourceEach.push_back(SmtpSource({"-s", "1"}, sink.Port()));
+                continue;
+            }
+            for (const bool reuse : {true, false}) {
+                const Clock::time_point a = Clock::now();
+                const RunSendResult result = Run(job, reuse);
+                (reuse ? kept : each).push_back(kThroughputMails / Seconds(Clock::now() - a));
+                if (result.sentCount != kThroughputMails)
+                    std::fprintf(stderr, "only %lld sent: %s\n", result.sentCount,
+                                 result.firstFailure.c_str());
+            }
+        }
+    }
+    PrintLoad("after");
+    std::printf("throughput, %d mails of ~%d bytes, interval 0, journal on, median of %d rounds\n",
+                kThroughputMails, kBodyBytes, kThroughputRuns);
+    auto line = [](const char *what, const std::vector<double> &rates) {
+        std::printf("  %-44s median %7.1f mails/s  (best %7.1f)\n", what, Median(rates),
+                    *std::max_element(rates.begin(), rates.end()));
+    };
+    line("RunSend, one connection for the mails", kept);
+    line("smtp-source -d -s 1 (one connection)", sourceKept);
+    line("RunSend, a connection for every mail", each);
+    line("smtp-source -s 1 (a connection per message)", sourceEach);
+    std::printf("  ratio kept connection / smtp-source -d   median %.2f\n",
+                Median(kept) / Median(sourceKept));
+    std::printf("  ratio every mail / smtp-source           median %.2f\n",
+                Median(each) / Median(sourceEach));
+}
+
+// Starts a Python program that prints "READY <port>" once it listens; its
+// pid, and the port.
+pid_t StartPython(const std::vector<std::string> &args, int &port)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        ::close(out[0]);
+        std::vector<char *> argv{const_cast<char *>("/usr/bin/python3")};
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string line;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    ::close(out[0]);
+    port = line.starts_with("READY ") ? std::atoi(line.c_str() + 6) : 0;
+    return pid;
+}
+
+void Latency(const std::string &folder)
+{
+    constexpr int kMails = 1000;
+    const std::string cert = folder + "/cert.pem";
+    const std::string key = folder + "/key.pem";
+    int status = 0;
+    ::waitpid(
+        Spawn({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+               "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+               "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"},
+              true),
+        &status, 0);
+    ::setenv("SSL_CERT_FILE", cert.c_str(), 1);
+    int serverPort = 0, relayPort = 0;
+    const pid_t server =
+        StartPython({VOSTREL_SOURCE_DIR "/tests/peers/smtp_peer.py", "--mode", "tls", "--cert",
+                     cert, "--key", key, "--record", folder + "/sessions.jsonl", "--pipelining"},
+                    serverPort);
+    const pid_t relay = StartPython({VOSTREL_SOURCE_DIR "/bench/latency_relay.py", "--target",
+                                     std::to_string(serverPort), "--delay-ms", "20"},
+                                    relayPort);
+    if (serverPort == 0 || relayPort == 0) {
+        std::fprintf(stderr, "the TLS server or the relay did not start\n");
+    } else {
+        SenderAccount account;
+        account.ConfName = "bench";
+        account.SMTPAddress = "127.0.0.1";
+        account.SMTPPort = std::to_string(relayPort);
+        account.SMTPSSL = true;
+        account.FromAddress = "bench@example.jp";
+        WriteSenderAccount(SenderAccountPath("bench"), account);
+        WriteList("latency", kMails);
+        PrintLoad("before");
+        double seconds[2] = {};
+        for (const bool reuse : {true, false}) {
             const Clock::time_point a = Clock::now();
-            const RunSendResult result = Run(job, journal);
-            (journal ? ours : bare).push_back(kThroughputMails / Seconds(Clock::now() - a));
-            if (result.sentCount != kThroughputMails)
+            const RunSendResult result = Run(Job("latency"), reuse);
+            seconds[reuse ? 0 : 1] = Seconds(Clock::now() - a);
+            if (result.sentCount != kMails)
                 std::fprintf(stderr, "only %lld sent: %s\n", result.sentCount,
                              result.firstFailure.c_str());
         }
-
-        const Clock::time_point b = Clock::now();
-        const pid_t source =
-            Spawn({"/usr/sbin/smtp-source", "-s", "1", "-m", std::to_string(kThroughputMails), "-l",
-                   std::to_string(kBodyBytes), "-f", "bench@example.jp", "-t", "user@example.co.jp",
-                   "127.0.0.1:" + std::to_string(sink.Port())},
-                  true);
-        int status = 0;
-        ::waitpid(source, &status, 0);
-        theirs.push_back(kThroughputMails / Seconds(Clock::now() - b));
+        PrintLoad("after");
+        std::printf("latency, %d mails through a relay of 20 ms each way to implicit TLS "
+                    "(PIPELINING offered)\n",
+                    kMails);
+        std::printf("  one connection for the mails   %7.1f s  (%6.1f ms a mail)\n", seconds[0],
+                    seconds[0] * 1e3 / kMails);
+        std::printf("  a connection for every mail    %7.1f s  (%6.1f ms a mail)\n", seconds[1],
+                    seconds[1] * 1e3 / kMails);
+        std::printf("  kept connection faster by %.1fx\n", seconds[1] / seconds[0]);
     }
-    const double ourMedian = Median(ours);
-    const double bareMedian = Median(bare);
-    const double theirMedian = Median(theirs);
-    const double best = *std::max_element(ours.begin(), ours.end());
-    const double bareBest = *std::max_element(bare.begin(), bare.end());
-    const double theirBest = *std::max_element(theirs.begin(), theirs.end());
-    std::printf("throughput, %d mails of ~%d bytes, interval 0, one connection each (%d runs)\n",
-                kThroughputMails, kBodyBytes, kThroughputRuns);
-    std::printf("  RunSend -> smtp-sink        median %7.1f mails/s  (best %7.1f)\n", ourMedian,
-                best);
-    std::printf("  the same without journal    median %7.1f mails/s  (best %7.1f)\n", bareMedian,
-                bareBest);
-    std::printf("  smtp-source -s 1 -> sink    median %7.1f mails/s  (best %7.1f)\n", theirMedian,
-                theirBest);
-    std::printf("  ratio with / without journal median %.3f, best %.3f\n", ourMedian / bareMedian,
-                best / bareBest);
-    std::printf("  ratio RunSend / smtp-source median %.2f, best %.2f\n", ourMedian / theirMedian,
-                best / theirBest);
+    for (const pid_t pid : {relay, server}) {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    ::unsetenv("SSL_CERT_FILE");
 }
 
 // Leaves the journal of an individual run to the big list that died while
@@ -336,13 +456,27 @@ void BigRun(const char *what, std::vector<std::string> sinkOptions)
     int status = 0;
     rusage usage{};
     ::wait4(child, &status, 0, &usage);
-    std::printf("  peak RSS %.1f MB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+    auto cpu = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    std::printf("  user %.1f s, system %.1f s, peak RSS %.1f MB\n", cpu(usage.ru_utime),
+                cpu(usage.ru_stime), static_cast<double>(usage.ru_maxrss) / 1024.0);
 }
 
 } // namespace
 
-// Without an argument every part runs; "throughput", "big" or "recovery" runs
-// one.
+// One individual run of 10,000 mails to a sink that is already listening on
+// port (for profiling the run alone: perf, strace -c).
+void Profile(int port)
+{
+    WriteAccount(port);
+    WriteList("profile", 10000);
+    const Clock::time_point a = Clock::now();
+    const RunSendResult result = Run(Job("profile"));
+    std::printf("profile run: %lld of %lld sent in %.2f s\n", result.sentCount, result.total,
+                Seconds(Clock::now() - a));
+}
+
+// Without an argument every part runs; "throughput", "latency", "big" or
+// "recovery" runs one; "profile <port>" runs a profile run.
 int main(int argc, char **argv)
 {
     const std::string only = argc > 1 ? argv[1] : "";
@@ -353,14 +487,21 @@ int main(int argc, char **argv)
     PrepareDataFolder(DataFolder());
     SetCurrentKey(std::string(DefaultKey));
 
+    if (only == "profile" && argc > 2) {
+        Profile(std::atoi(argv[2]));
+        return 0;
+    }
     if (only.empty() || only == "throughput")
         Throughput();
+    if (only.empty() || only == "latency")
+        Latency(temp.path().toStdString());
     if (!only.empty() && only != "big" && only != "recovery")
         return 0;
 
     const Clock::time_point a = Clock::now();
     WriteList("big", kBigList);
     std::printf("list of %zu recipients written in %.1f s\n", kBigList, Seconds(Clock::now() - a));
+    PrintLoad("now");
     if (only.empty() || only == "big") {
         BigRun("individual run, every mail accepted", {});
         BigRun("individual run, every RCPT TO refused", {"-f", "RCPT"});

@@ -2,6 +2,8 @@
 
 #include "core/SjisCodec.h"
 
+#include <optional>
+
 namespace vostrel {
 
 MailSendThread::MailSendThread(SendJob job, const std::atomic<bool> &stop, RunSendOptions options,
@@ -25,10 +27,19 @@ void MailSendThread::run()
     sink.onPosition = [this](long long position, long long total) {
         Q_EMIT PositionChanged(position, total);
     };
-    sink.onSender = [this](const std::string &accountName) {
+    // The account is named before every mail; the window hears of it only
+    // when it changes, which saves a hand-off to it per mail.
+    std::optional<std::string> lastSender;
+    sink.onSender = [this, &lastSender](const std::string &accountName) {
+        if (lastSender == accountName)
+            return;
+        lastSender = accountName;
         Q_EMIT SenderChanged(SjisToQString(accountName));
     };
     sink.onFailed = [this](long long failed) { Q_EMIT FailedCountChanged(failed); };
+    sink.onWaiting = [this](const std::string &text) {
+        Q_EMIT WaitingChanged(QString::fromStdString(text));
+    };
     try {
         result_ = RunSend(job_, sink, stop_, options_);
     } catch (...) {

@@ -31,8 +31,11 @@ public:
 Q_SIGNALS:
     // Before each mail: its number n (from 1) and the total.
     void PositionChanged(qint64 position, qint64 total);
-    // Before each mail: the account that sends it.
+    // Before the first mail and whenever the account that sends changes.
     void SenderChanged(const QString &accountName);
+    // The run waits before it tries a mail again (why and how long); an
+    // empty text when the wait is over.
+    void WaitingChanged(const QString &text);
     // After each mail that failed: how many have failed so far.
     void FailedCountChanged(qint64 failed);
     // After the outcome is set.

@@ -440,6 +440,8 @@ public:
 
     std::string Peer() const override { return peer_; }
 
+    void Renew(const TransportTimeouts &timeouts) override { timeouts_ = timeouts; }
+
 private:
     void Require() const
     {

@@ -72,6 +72,9 @@ public:
     virtual void StartTls() = 0;
     // Closes the connection; never throws.
     virtual void Close() noexcept = 0;
+    // The limits of the next mail on a connection kept for several mails
+    // (its own deadline); the limits given at Connect until then.
+    virtual void Renew(const TransportTimeouts &timeouts) { (void)timeouts; }
     // "host:port", for messages.
     virtual std::string Peer() const = 0;
 };
@@ -182,6 +185,9 @@ struct DeliveryResult
     // The stop flag ended the mail in the middle: it was not sent (even when
     // the server had it already; it counts as not sent).
     bool stopped = false;
+    // The server refused for now (a 4xx reply to the greeting, MAIL FROM or
+    // RCPT TO): the same mail may go through later.
+    bool temporary = false;
 };
 
 // Sends one mail on its own connection, as the account says:
@@ -210,6 +216,52 @@ DeliveryResult DeliverMail(Transport &transport, const SenderAccount &account,
                            const OutgoingMail &mail, const TransportTimeouts &timeouts = {},
                            ServerTlsMemory *memory = nullptr,
                            const std::atomic<bool> *stop = nullptr);
+
+// Consecutive mails of one account over one SMTP connection. The first mail
+// opens it as DeliverMail does (POP-before-SMTP, TLS, EHLO, AUTH); each
+// following mail of the same account goes over it with MAIL FROM again, after
+// an RSET when the mail before it failed before its data. When the server
+// offers PIPELINING, RSET, MAIL FROM, the RCPT TOs and DATA go out in one
+// write. A new connection is opened for a mail of another account, after
+// maxMails mails on one connection, after more than kMaxIdle without a mail,
+// and when the connection is gone (a transport failure or a 421 reply);
+// when a kept connection turns out to be gone before its server took the
+// MAIL FROM, the mail goes out again on a new one. A mail's failure fails that
+// mail only: the connection stays for the next mail unless it is broken. The
+// results and the texts of failures are those of DeliverMail. Not
+// thread-safe; one run uses one.
+class MailSession
+{
+public:
+    static constexpr int kMaxMailsPerConnection = 100;
+    static constexpr std::chrono::seconds kMaxIdle{10};
+
+    MailSession(Transport &transport, const TransportTimeouts &timeouts = {},
+                ServerTlsMemory *memory = nullptr, const std::atomic<bool> *stop = nullptr,
+                int maxMails = kMaxMailsPerConnection);
+    // Closes the connection (QUIT when it can still be said).
+    ~MailSession();
+    MailSession(const MailSession &) = delete;
+    MailSession &operator=(const MailSession &) = delete;
+
+    // Sends one mail as the account says. next: the mail that follows from
+    // the same account, when it is known: with PIPELINING its envelope goes
+    // out behind this mail's data and saves a round trip (its data waits for
+    // its own Send; a connection closed before that carries nothing of it).
+    // Never throws.
+    DeliveryResult Send(const SenderAccount &account, const OutgoingMail &mail,
+                        const OutgoingMail *next = nullptr);
+    // Says QUIT when the connection can still take it, and closes it. Never
+    // throws.
+    void Close() noexcept;
+    bool IsOpen() const;
+    // Connections opened so far.
+    long long Connections() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The data with a "." doubled at the start of every line that begins with
 // one, followed by the end line ".\r\n". Every line ends in CR LF on the wire:

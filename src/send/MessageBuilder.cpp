@@ -18,6 +18,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace vostrel {
 namespace {
@@ -210,16 +211,16 @@ void AppendTextPart(std::string &out, const MailPart &part)
     }
 }
 
-// Appends the Base64 lines of a file, read in pieces of whole lines.
-void AppendFileBase64(std::string &out, const fs::path &path)
+// Appends the Base64 lines of a file's content, read in pieces of whole
+// lines; stamp gets what the open file looked like.
+void EncodeFileBase64(std::string &out, const fs::path &path, struct stat &stamp)
 {
     std::FILE *file = std::fopen(path.c_str(), "rb");
     if (!file)
         throw FileError::ReadFailed(path, FileError::ErrnoText(errno));
-    std::error_code ec;
-    const auto size = fs::file_size(path, ec);
-    if (!ec)
-        out.reserve(out.size() + (size + 56) / 57 * 78 + 4096);
+    if (::fstat(::fileno(file), &stamp) != 0)
+        stamp = {};
+    out.reserve(out.size() + (static_cast<std::size_t>(stamp.st_size) + 56) / 57 * 78 + 4096);
     constexpr std::size_t kChunk = 57 * 4096;
     std::string buffer(kChunk, '\0');
     for (;;) {
@@ -240,6 +241,65 @@ void AppendFileBase64(std::string &out, const fs::path &path)
             break;
     }
     std::fclose(file);
+}
+
+// The Base64 lines of the files mailed lately, per thread (a send run has a
+// thread of its own), so that a run that mails the same files to many
+// recipients reads and encodes each once. A file is read again when it is no
+// longer the same (another file in its place, another size or time).
+class EncodedFiles
+{
+public:
+    void Append(std::string &out, const fs::path &path)
+    {
+        struct stat now
+        {};
+        const bool known = ::stat(path.c_str(), &now) == 0;
+        if (const auto it = files_.find(path.native());
+            known && it != files_.end() && Same(it->second.stamp, now)) {
+            out += it->second.lines;
+            return;
+        }
+        Entry entry;
+        EncodeFileBase64(entry.lines, path, entry.stamp);
+        out += entry.lines;
+        if (entry.stamp.st_ino == 0 || entry.lines.size() > kMaxBytes / 4)
+            return;
+        if (bytes_ + entry.lines.size() > kMaxBytes) {
+            files_.clear();
+            bytes_ = 0;
+        }
+        bytes_ += entry.lines.size();
+        if (const auto old = files_.find(path.native()); old != files_.end())
+            bytes_ -= old->second.lines.size();
+        files_[path.native()] = std::move(entry);
+    }
+
+private:
+    static constexpr std::size_t kMaxBytes = 64u << 20;
+
+    struct Entry
+    {
+        struct stat stamp
+        {};
+        std::string lines;
+    };
+
+    static bool Same(const struct stat &a, const struct stat &b)
+    {
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+               a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+               a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    }
+
+    std::unordered_map<std::string, Entry> files_;
+    std::size_t bytes_ = 0;
+};
+
+void AppendFileBase64(std::string &out, const fs::path &path)
+{
+    thread_local EncodedFiles encoded;
+    encoded.Append(out, path);
 }
 
 void AppendFilePart(std::string &out, const MailPart &part)

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -229,20 +230,24 @@ void ReadListRecords(const std::string &listName, const std::string &key, Record
 }
 
 // Waits ms milliseconds, or less when the stop flag is set meanwhile.
-void Pause(int ms, const std::atomic<bool> &stop)
+class RealWaiter final : public SendWaiter
 {
-    if (ms <= 0)
-        return;
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    constexpr auto kSlice = std::chrono::milliseconds(10);
-    while (!stop.load(std::memory_order_relaxed)) {
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline)
+public:
+    void Wait(int ms, const std::atomic<bool> &stop) override
+    {
+        if (ms <= 0)
             return;
-        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, kSlice));
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+        constexpr auto kSlice = std::chrono::milliseconds(10);
+        while (!stop.load(std::memory_order_relaxed)) {
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline)
+                return;
+            std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, kSlice));
+        }
     }
-}
+};
 
 std::string Utf8Of(std::string_view sjis)
 {
@@ -266,6 +271,47 @@ std::chrono::system_clock::time_point FromUnix(long long seconds)
 {
     return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
 }
+
+// The sender accounts of a run, read again only when their file changed (a
+// new file, as every write makes, or another size or time): a look at the
+// file per mail instead of reading and decrypting it.
+class AccountFiles
+{
+public:
+    SenderAccount Read(const std::string &name, const std::string &key)
+    {
+        Entry &entry = entries_[name];
+        struct stat now
+        {};
+        if (entry.path.empty() || ::stat(entry.path.c_str(), &now) != 0 ||
+            !Same(entry.stamp, now)) {
+            entry.path = SenderAccountPath(name);
+            if (::stat(entry.path.c_str(), &now) != 0)
+                now = {};
+            entry.account = ReadSenderAccount(entry.path, key);
+            entry.stamp = now;
+        }
+        return entry.account;
+    }
+
+private:
+    static bool Same(const struct stat &a, const struct stat &b)
+    {
+        return a.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+               a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+               a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+               a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    }
+
+    struct Entry
+    {
+        std::filesystem::path path;
+        struct stat stamp
+        {};
+        SenderAccount account;
+    };
+    std::unordered_map<std::string, Entry> entries_;
+};
 
 // The addresses of one mail and why they could not all be read.
 struct MailAddresses
@@ -449,7 +495,14 @@ private:
                 if (!job_.senderNames.empty())
                     senderIndex = (senderIndex + 1) % job_.senderNames.size();
             }
-            const std::string reason = SendOne(n, senderIndex);
+            if (senderIndex != lastSender_ && session_)
+                session_->Close(); // another account: another connection
+            lastSender_ = senderIndex;
+            const std::size_t nextSender =
+                mailsOnSender + 1 > switchEvery && !job_.senderNames.empty()
+                    ? (senderIndex + 1) % job_.senderNames.size()
+                    : senderIndex;
+            const std::string reason = SendOne(n, senderIndex, nextSender);
             if (stoppedInMail_) {
                 // Ended by the stop in the middle: not sent, not failed, no
                 // entry in the journal; it heads the unsent list.
@@ -466,8 +519,19 @@ private:
                     break;
                 }
             }
-            Pause(job_.intervalMs, *stop_);
+            // A server drops a connection that waits long for its next mail.
+            if (session_ && std::chrono::milliseconds(job_.intervalMs) > MailSession::kMaxIdle)
+                session_->Close();
+            Waiter().Wait(job_.intervalMs, *stop_);
         }
+        if (session_)
+            session_->Close();
+    }
+
+    SendWaiter &Waiter()
+    {
+        static RealWaiter real;
+        return options_->waiter ? *options_->waiter : real;
     }
 
     // The mails of the journal, in order: their addresses as the run had them
@@ -510,33 +574,31 @@ private:
 
     // Step 4 for mail n: account, addresses, message, delivery, and step D
     // when anything of it failed. The reason of a failure, else empty.
-    std::string SendOne(long long n, std::size_t senderIndex)
+    std::string SendOne(long long n, std::size_t senderIndex, std::size_t nextSender)
     {
-        const auto k = static_cast<std::size_t>(n - 1);
-        std::string reason;
-
-        std::optional<SenderAccount> account;
-        if (job_.senderNames.empty()) {
-            reason = "送信元が選択されていません";
-        } else {
-            const std::string &name = job_.senderNames[senderIndex];
-            if (progress_->onSender)
-                progress_->onSender(name);
-            try {
-                account = ReadSenderAccount(SenderAccountPath(name), key_);
-            } catch (const std::exception &e) {
-                reason =
-                    WithReason("送信元「" + Utf8Of(name) + "」の設定を読み込めませんでした", e);
+        if (!job_.senderNames.empty() && progress_->onSender)
+            progress_->onSender(job_.senderNames[senderIndex]);
+        std::optional<PreparedMail> prepared;
+        if (ahead_ && ahead_->n == n)
+            prepared.swap(ahead_);
+        else
+            prepared.emplace(Prepare(n, senderIndex));
+        ahead_.reset();
+        PreparedMail &p = *prepared;
+        std::string reason = p.reason;
+        if (reason.empty()) {
+            // Individual sending knows the next mail already: with a kept
+            // connection its envelope can go out behind this one's data.
+            const OutgoingMail *next = nullptr;
+            if (job_.sendIndividually && n < result_.total && OverTheWire() &&
+                std::chrono::milliseconds(job_.intervalMs) <= MailSession::kMaxIdle) {
+                ahead_.emplace(Prepare(n + 1, nextSender));
+                if (ahead_->reason.empty() && ahead_->account == p.account)
+                    next = &ahead_->mail;
             }
+            reason = DeliverWithRetries(*p.account, p.mail, next);
         }
-
-        MailAddresses addresses = AddressesOf(n, true);
-        if (reason.empty())
-            reason = addresses.reason;
-        if (reason.empty())
-            reason = BuildAndDeliver(*account, k,
-                                     MainIsTo() ? addresses.main : std::vector<std::string>{},
-                                     addresses.cc, MainIsTo() ? addresses.bcc : addresses.main);
+        MailAddresses &addresses = p.addresses;
         // A mail that the stop ended in the middle leaves the logs as they were.
         if (stoppedInMail_)
             return {};
@@ -553,6 +615,43 @@ private:
         if (progress_->onFailed)
             progress_->onFailed(result_.failedCount);
         return reason;
+    }
+
+    // Mail n ready to go: its account, addresses and bytes, or why it cannot
+    // go.
+    struct PreparedMail
+    {
+        long long n = 0;
+        std::optional<SenderAccount> account;
+        MailAddresses addresses;
+        OutgoingMail mail;
+        std::string reason;
+    };
+
+    PreparedMail Prepare(long long n, std::size_t senderIndex)
+    {
+        PreparedMail p;
+        p.n = n;
+        if (job_.senderNames.empty()) {
+            p.reason = "送信元が選択されていません";
+        } else {
+            const std::string &name = job_.senderNames[senderIndex];
+            try {
+                p.account = accounts_.Read(name, key_);
+            } catch (const std::exception &e) {
+                p.reason =
+                    WithReason("送信元「" + Utf8Of(name) + "」の設定を読み込めませんでした", e);
+            }
+        }
+        p.addresses = AddressesOf(n, true);
+        if (p.reason.empty())
+            p.reason = p.addresses.reason;
+        if (p.reason.empty())
+            p.reason =
+                Build(*p.account, static_cast<std::size_t>(n - 1),
+                      MainIsTo() ? p.addresses.main : std::vector<std::string>{}, p.addresses.cc,
+                      MainIsTo() ? p.addresses.bcc : p.addresses.main, p.mail);
+        return p;
     }
 
     // The addresses of mail n. A list that cannot be read fails the mail; the
@@ -611,13 +710,11 @@ private:
         if (MainIsTo() && !a.bcc.empty())
             bccAddrLog_ = JoinAddresses(a.bcc, ", ");
     }
-    // Builds mail k and hands it over; the reason of a failure, else empty.
-    std::string BuildAndDeliver(const SenderAccount &account, std::size_t k,
-                                const std::vector<std::string> &to,
-                                const std::vector<std::string> &cc,
-                                const std::vector<std::string> &bcc)
+    // Builds mail k into mail; the reason of a failure, else empty.
+    std::string Build(const SenderAccount &account, std::size_t k,
+                      const std::vector<std::string> &to, const std::vector<std::string> &cc,
+                      const std::vector<std::string> &bcc, OutgoingMail &mail)
     {
-        OutgoingMail mail;
         try {
             std::optional<Recipient> personal;
             if (job_.sendIndividually)
@@ -634,8 +731,34 @@ private:
         }
         if (mail.recipients.empty())
             return "宛先がないため送信できません";
+        return {};
+    }
+
+    // Hands a mail over, trying it again after a temporary refusal; the
+    // reason of a failure, else empty.
+    std::string DeliverWithRetries(const SenderAccount &account, const OutgoingMail &mail,
+                                   const OutgoingMail *next)
+    {
         try {
-            const DeliveryResult delivered = Deliver(account, mail);
+            DeliveryResult delivered = Deliver(account, mail, next);
+            // Refused for now: tried again after each wait in turn.
+            for (int attempt = 1; !delivered.ok && delivered.temporary && !delivered.stopped &&
+                                  attempt <= kRetryCount;
+                 ++attempt) {
+                if (session_)
+                    session_->Close(); // longer than a server keeps a connection waiting
+                const int waitMs = kRetryWaitsMs[attempt - 1];
+                if (progress_->onWaiting)
+                    progress_->onWaiting(RetryWaitText(waitMs, attempt, delivered.reason));
+                Waiter().Wait(waitMs, *stop_);
+                if (progress_->onWaiting)
+                    progress_->onWaiting({});
+                if (stop_->load()) {
+                    delivered.stopped = true;
+                    break;
+                }
+                delivered = Deliver(account, mail);
+            }
             if (delivered.stopped) {
                 stoppedInMail_ = true;
                 return {};
@@ -649,14 +772,31 @@ private:
         }
     }
 
-    DeliveryResult Deliver(const SenderAccount &account, const OutgoingMail &mail)
+    // Mails go through a MailSession (not a test's recorder).
+    bool OverTheWire() const
+    {
+#ifdef VOSTREL_TEST_HOOKS
+        return !options_->deliver;
+#else
+        return true;
+#endif
+    }
+
+    DeliveryResult Deliver(const SenderAccount &account, const OutgoingMail &mail,
+                           const OutgoingMail *next = nullptr)
     {
 #ifdef VOSTREL_TEST_HOOKS
         if (options_->deliver)
             return options_->deliver(account, mail);
+        const int mailsPerConnection = options_->mailsPerConnection;
+#else
+        const int mailsPerConnection = MailSession::kMaxMailsPerConnection;
 #endif
-        return DeliverMail(options_->transport ? *options_->transport : RealTransport(), account,
-                           mail, options_->timeouts, TlsMemory(), stop_);
+        if (!session_)
+            session_ = std::make_unique<MailSession>(
+                options_->transport ? *options_->transport : RealTransport(), options_->timeouts,
+                TlsMemory(), stop_, mailsPerConnection);
+        return session_->Send(account, mail, next);
     }
 
     ServerTlsMemory *TlsMemory()
@@ -844,9 +984,22 @@ private:
     bool listsChanged_ = false;  // replay: the lists no longer hold the run's recipients
     bool stoppedInMail_ = false; // the stop ended a mail in the middle
     std::unique_ptr<ServerTlsRecord> tlsRecord_;
+    // Declared after the record its memory points to, so closed before it.
+    std::unique_ptr<MailSession> session_;
+    std::size_t lastSender_ = 0;
+    // The next mail, prepared while this one goes (individual sending).
+    std::optional<PreparedMail> ahead_;
+    AccountFiles accounts_;
 };
 
 } // namespace
+
+std::string RetryWaitText(int waitMs, int attempt, const std::string &reason)
+{
+    return "サーバーが一時的に受け付けません。" + std::to_string(waitMs / 1000) +
+           " 秒後に再送します（" + std::to_string(attempt) + "/" + std::to_string(kRetryCount) +
+           "）: " + reason;
+}
 
 std::string SendTimeText(std::chrono::system_clock::time_point time, bool spaceAfterDay)
 {

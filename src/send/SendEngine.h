@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,30 @@ struct SendProgressSink
     std::function<void(const std::string &accountName)> onSender; // Shift_JIS
     // After each mail that failed: how many have failed so far.
     std::function<void(long long failed)> onFailed;
+    // The run waits before it tries a mail again: why and how long (UTF-8,
+    // RetryWaitText); an empty text when the wait is over.
+    std::function<void(const std::string &text)> onWaiting;
 };
+
+// How the run waits: the pause after each mail and the wait before a mail is
+// tried again.
+class SendWaiter
+{
+public:
+    virtual ~SendWaiter() = default;
+    // Waits ms milliseconds, or less when the stop flag is set meanwhile.
+    virtual void Wait(int ms, const std::atomic<bool> &stop) = 0;
+};
+
+// A mail that a server refused for now (a 4xx reply to the greeting, MAIL
+// FROM or RCPT TO) is tried again after each of these waits in turn; when
+// the last try is refused as well, the mail fails.
+inline constexpr int kRetryWaitsMs[] = {30 * 1000, 60 * 1000, 120 * 1000};
+inline constexpr int kRetryCount = static_cast<int>(std::size(kRetryWaitsMs));
+
+// What the progress window shows while the run waits to try a mail again
+// (UTF-8): attempt is 1..kRetryCount, reason the refusal that made it wait.
+std::string RetryWaitText(int waitMs, int attempt, const std::string &reason);
 
 struct RunSendOptions
 {
@@ -39,7 +63,12 @@ struct RunSendOptions
     // What is known of servers' encryption; the record in the data folder
     // (ServerTlsRecord under the run's key) when null.
     ServerTlsMemory *tlsMemory = nullptr;
+    // The pauses and the waits before a retry; real waits when null.
+    SendWaiter *waiter = nullptr;
 #ifdef VOSTREL_TEST_HOOKS
+    // Test builds only. How many mails one connection carries at most (1:
+    // a connection for every mail, for the benchmark that compares).
+    int mailsPerConnection = MailSession::kMaxMailsPerConnection;
     // Test builds only. Sends one mail instead of DeliverMail over the
     // transport: tests of the run's own logic put a recorder here.
     std::function<DeliveryResult(const SenderAccount &, const OutgoingMail &)> deliver;
@@ -103,8 +132,11 @@ struct RunSendResult
 // "2024年03月05日 09時15分02秒".
 std::string SendTimeText(std::chrono::system_clock::time_point time, bool spaceAfterDay = false);
 
-// Runs the whole job. The stop flag is tested before each mail and during the
-// pause after it, and it ends a mail in progress at once (its connection is
+// Runs the whole job. Consecutive mails of one account share a connection
+// (MailSession); the connection is closed before a pause longer than
+// MailSession::kMaxIdle and when the account changes. The stop flag is tested
+// before each mail and during the pause after it, and it ends a mail in
+// progress, or the wait before its next try, at once (its connection is
 // closed): that mail counts as not sent and joins the "_未送信" list. Never
 // throws: errors outside the sending of one mail fail that mail with their
 // reason. The run keeps its journal while it lasts and removes it once its

@@ -224,6 +224,8 @@ RunSendResult RunWithProgress(const SendJob &job, TFormSendProgress &progress,
                      &TFormSendProgress::ShowSender, Qt::QueuedConnection);
     QObject::connect(&thread, &MailSendThread::FailedCountChanged, &progress,
                      &TFormSendProgress::ShowFailed, Qt::QueuedConnection);
+    QObject::connect(&thread, &MailSendThread::WaitingChanged, &progress,
+                     &TFormSendProgress::ShowWaiting, Qt::QueuedConnection);
     QEventLoop loop;
     QObject::connect(&thread, &MailSendThread::RunEnded, &loop, &QEventLoop::quit,
                      Qt::QueuedConnection);

@@ -50,11 +50,15 @@ TFormSendProgress::TFormSendProgress(QWidget *parent)
     lblFailedCount->setObjectName(u"lblFailedCount"_s);
     lblFailedCount->setAlignment(Qt::AlignCenter);
     lblFailedCount->setStyleSheet(u"color: red;"_s);
+    lblWaitMsg = new QLabel(this);
+    lblWaitMsg->setObjectName(u"lblWaitMsg"_s);
+    lblWaitMsg->setWordWrap(true);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(lblSenderName);
     layout->addWidget(lblSendMsg);
     layout->addWidget(lblFailedCount);
+    layout->addWidget(lblWaitMsg);
     layout->addWidget(ProgressBar);
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(LabelCancelMsg);
@@ -85,6 +89,14 @@ void TFormSendProgress::FormShow()
     LabelCancelMsg->hide();
     lblFailedCount->clear();
     lblFailedCount->hide();
+    lblWaitMsg->clear();
+    lblWaitMsg->hide();
+}
+
+void TFormSendProgress::ShowWaiting(const QString &text)
+{
+    lblWaitMsg->setText(text);
+    lblWaitMsg->setVisible(!text.isEmpty());
 }
 
 void TFormSendProgress::ShowFailed(qint64 failed)

@@ -31,6 +31,9 @@ public:
     void ShowSender(const QString &accountName);
     // After a mail failed: how many have failed so far.
     void ShowFailed(qint64 failed);
+    // While the run waits to try a mail again: why and how long; hidden
+    // again by an empty text.
+    void ShowWaiting(const QString &text);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -47,6 +50,7 @@ private:
     QPushButton *BtnSendStop;
     QLabel *LabelCancelMsg;
     QLabel *lblFailedCount;
+    QLabel *lblWaitMsg;
 
     std::atomic<bool> stop_{false};
     bool running_ = false;

@@ -142,8 +142,13 @@ TEST_F(ComposeSendTest, AMailComposedInTheWindowReachesEveryRecipientPersonalise
     EXPECT_FALSE(form->isVisible());
     EXPECT_FALSE(closeQuestion->KeepDraft());
 
-    const auto sessions = smtp_->WaitForSessions(2);
-    ASSERT_EQ(sessions.size(), 2u);
+    // Both mails over one connection, logged in once.
+    const auto sessions = smtp_->WaitForSessions(1);
+    ASSERT_EQ(sessions.size(), 1u);
+    ASSERT_EQ(sessions[0].auth.size(), 1u);
+    EXPECT_EQ(sessions[0].auth[0].mechanism, "LOGIN");
+    EXPECT_TRUE(sessions[0].auth[0].accepted);
+    ASSERT_EQ(sessions[0].mails.size(), 2u);
     const QByteArray csv = QByteArray::fromStdString(ReadBytes(TempDir() / "価格表.csv"));
     const QString csvHash =
         QString::fromLatin1(QCryptographicHash::hash(csv, QCryptographicHash::Sha256).toHex());
@@ -152,11 +157,7 @@ TEST_F(ComposeSendTest, AMailComposedInTheWindowReachesEveryRecipientPersonalise
     for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         const auto &[name, address] = people[i];
-        ASSERT_EQ(sessions[i].auth.size(), 1u);
-        EXPECT_EQ(sessions[i].auth[0].mechanism, "LOGIN");
-        EXPECT_TRUE(sessions[i].auth[0].accepted);
-        ASSERT_EQ(sessions[i].mails.size(), 1u);
-        const SmtpReceivedMail &received = sessions[i].mails[0];
+        const SmtpReceivedMail &received = sessions[0].mails[i];
         EXPECT_EQ(received.from, "shop@example.jp");
         EXPECT_EQ(received.recipients, std::vector<std::string>{address});
 

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <netinet/in.h>
 #include <poll.h>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -365,6 +366,11 @@ SmtpPeer::SmtpPeer(const fs::path &folder, SmtpPeerOptions options)
         args << QStringLiteral("--drop-data-after") << QString::number(options_.dropDataAfter);
     if (options_.delayEndOfDataMs > 0)
         args << QStringLiteral("--delay-end-of-data") << QString::number(options_.delayEndOfDataMs);
+    if (options_.closeAfterMails >= 0)
+        args << (options_.busy ? QStringLiteral("--busy-after") : QStringLiteral("--close-after"))
+             << QString::number(options_.closeAfterMails);
+    if (options_.pipelining)
+        args << QStringLiteral("--pipelining");
 
     process_ = StartPythonPeer(folder, name, args, port_);
 }
@@ -428,6 +434,75 @@ SenderAccount SmtpPeer::Account(const std::string &host) const
     account.SMTPSSL = options_.security == SmtpSecurity::ImplicitTls;
     account.FromAddress = "sender@example.jp";
     return account;
+}
+
+// ---- smtp-sink ---------------------------------------------------------------
+
+SmtpSink::SmtpSink(const fs::path &folder, std::vector<std::string> options)
+{
+    log_ = folder / (NextName("sink") + ".log");
+    port_ = FreeLocalPort();
+    QStringList args{QStringLiteral("-v")};
+    if (::geteuid() == 0)
+        args << QStringLiteral("-u") << QStringLiteral("nobody");
+    for (const std::string &option : options)
+        args << Q(option);
+    args << Q("127.0.0.1:" + std::to_string(port_)) << QStringLiteral("16");
+    process_ = std::make_unique<QProcess>();
+    process_->setStandardOutputFile(Q(log_));
+    process_->setStandardErrorFile(Q(log_), QIODevice::Append);
+    process_->start(QStringLiteral("/usr/sbin/smtp-sink"), args);
+    if (!process_->waitForStarted(10000) || !WaitUntilListening(port_)) {
+        StopProcess(process_.get());
+        throw std::runtime_error("smtp-sink did not start: " + ReadAll(log_));
+    }
+}
+
+SmtpSink::~SmtpSink()
+{
+    StopProcess(process_.get());
+}
+
+std::vector<std::string> SmtpSink::WaitForDialogue(std::size_t disconnects, int timeoutMs) const
+{
+    static const std::set<std::string> kCommands{"EHLO", "HELO", "MAIL", "RCPT", "DATA",
+                                                 ".",    "RSET", "QUIT", "AUTH", "NOOP"};
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::vector<std::string> out;
+        std::size_t ended = 0;
+        std::size_t connected = 0; // where the current connection starts in out
+        std::istringstream in(ReadAll(log_));
+        std::string line;
+        while (std::getline(in, line)) {
+            // "/usr/sbin/smtp-sink: <what>"; its notes on the connection are left out.
+            const auto colon = line.find(": ");
+            if (colon == std::string::npos)
+                continue;
+            const std::string what = line.substr(colon + 2);
+            std::string verb = what.substr(0, what.find(' '));
+            for (char &c : verb)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (verb == "CONNECT") {
+                connected = out.size();
+                out.push_back("connect");
+            } else if (verb == "DISCONNECT") {
+                // A connection that said nothing (a check that the port
+                // listens) is left out.
+                if (out.size() == connected + 1) {
+                    out.pop_back();
+                } else {
+                    out.push_back("disconnect");
+                    ++ended;
+                }
+            } else if (kCommands.count(verb)) {
+                out.push_back(what);
+            }
+        }
+        if (ended >= disconnects || Clock::now() >= deadline)
+            return out;
+        Pause();
+    }
 }
 
 // ---- The relay that strips encryption -------------------------------------------

@@ -110,6 +110,12 @@ struct SmtpPeerOptions
     std::vector<std::string> refuseRecipients; // RCPT TO answered 550 for these addresses
     long long dropDataAfter = -1; // >= 0: reset the connection after this many DATA bytes
     int delayEndOfDataMs = 0;     // wait before the reply after the final "."
+    // >= 0: a connection that carried this many mails is closed at the next
+    // MAIL FROM, without a reply or (busy) after "421 4.7.0 Too many mails on
+    // one connection".
+    int closeAfterMails = -1;
+    bool busy = false;
+    bool pipelining = false; // PIPELINING announced in the EHLO reply
 
     SmtpPeerOptions &Security(SmtpSecurity kind, CertificateFiles files = {})
     {
@@ -140,6 +146,17 @@ struct SmtpPeerOptions
     SmtpPeerOptions &DelayEndOfData(int ms)
     {
         delayEndOfDataMs = ms;
+        return *this;
+    }
+    SmtpPeerOptions &CloseAfterMails(int mails, bool with421 = false)
+    {
+        closeAfterMails = mails;
+        busy = with421;
+        return *this;
+    }
+    SmtpPeerOptions &Pipelining()
+    {
+        pipelining = true;
         return *this;
     }
 };
@@ -209,6 +226,29 @@ public:
 private:
     SmtpPeerOptions options_;
     std::filesystem::path record_;
+    std::unique_ptr<QProcess> process_;
+    int port_ = 0;
+};
+
+// Postfix's smtp-sink on a free 127.0.0.1 port, logging every command it
+// reads (-v); extra options (such as "-p") as given.
+class SmtpSink
+{
+public:
+    // Throws std::runtime_error when it does not come up.
+    SmtpSink(const std::filesystem::path &folder, std::vector<std::string> options = {});
+    ~SmtpSink();
+    SmtpSink(const SmtpSink &) = delete;
+    SmtpSink &operator=(const SmtpSink &) = delete;
+
+    int Port() const { return port_; }
+    // What it logged, in order: "connect", every command as it logs it
+    // ("ehlo name", "mail FROM:<a@example.jp>", "." for the end of data) and
+    // "disconnect"; waits (polling its log) until count connections ended.
+    std::vector<std::string> WaitForDialogue(std::size_t disconnects, int timeoutMs = 10000) const;
+
+private:
+    std::filesystem::path log_;
     std::unique_ptr<QProcess> process_;
     int port_ = 0;
 };

@@ -23,7 +23,11 @@ QUIT, when it is lost. A record holds:
                 DATA lines as they arrived, up to and including the end line)
 With --drop-data-after N the server drops the connection (a reset) once N
 bytes of DATA content arrived; with --delay-end-of-data MS it waits MS
-milliseconds before it answers the final dot.
+milliseconds before it answers the final dot. With --close-after N a
+connection that has carried N mails is closed without a reply when the next
+MAIL FROM arrives; with --busy-after N that MAIL FROM is answered
+"421 4.7.0 Too many mails on one connection" before the close. --pipelining
+announces PIPELINING in the EHLO reply.
 Byte strings travel as JSON strings of code points 0-255 (Latin-1).
 """
 import argparse
@@ -50,9 +54,16 @@ class Recorder:
 
 
 class Handler:
-    def __init__(self, refuse, delay_end_of_data):
+    def __init__(self, refuse, delay_end_of_data, pipelining):
         self.refuse = {a.lower() for a in refuse}
         self.delay_end_of_data = delay_end_of_data
+        self.pipelining = pipelining
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(len(responses) - 1, "250-PIPELINING")
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.refuse:
@@ -79,14 +90,18 @@ class Handler:
 
 
 class RecordingSMTP(SMTP):
-    def __init__(self, handler, recorder, users, implicit_tls, drop_data_after, **kwargs):
+    def __init__(self, handler, recorder, users, implicit_tls, drop_data_after, mails_limit,
+                 busy_at_limit, **kwargs):
         self.recorder = recorder
         self.drop_data_after = drop_data_after
+        self.mails_limit = mails_limit
+        self.busy_at_limit = busy_at_limit
         self.users = users
         self.implicit_tls = implicit_tls
         self.record = {"implicit_tls": implicit_tls, "commands": [], "auth": [],
                        "refused": [], "mails": []}
         self.finished = False
+        self.closed_by_server = False
         self.in_data = False
         self.wire_data = bytearray()
         super().__init__(handler, authenticator=self.authenticate, **kwargs)
@@ -108,6 +123,8 @@ class RecordingSMTP(SMTP):
         return self.implicit_tls or self._tls_protocol is not None
 
     def note(self, line):
+        if self.closed_by_server:
+            return  # lines already on their way when the server closed are not heard
         if self.in_data:
             self.wire_data += line
             if self.drop_data_after is not None and len(self.wire_data) >= self.drop_data_after:
@@ -123,6 +140,15 @@ class RecordingSMTP(SMTP):
         self.record["auth"].append({"mechanism": mechanism, "login": login,
                                     "password": password, "accepted": ok})
         return AuthResult(success=ok, handled=False)
+
+    async def smtp_MAIL(self, arg):
+        if self.mails_limit is not None and len(self.record["mails"]) >= self.mails_limit:
+            self.closed_by_server = True
+            if self.busy_at_limit:
+                await self.push("421 4.7.0 Too many mails on one connection")
+            (self._original_transport or self.transport).close()
+            return
+        await super().smtp_MAIL(arg)
 
     async def smtp_DATA(self, arg):
         self.in_data = True
@@ -158,13 +184,19 @@ def main():
                         help="drop the connection once this many DATA bytes arrived")
     parser.add_argument("--delay-end-of-data", type=int, default=0,
                         help="milliseconds to wait before the reply after the final dot")
+    parser.add_argument("--close-after", type=int,
+                        help="close a connection at the MAIL FROM after this many mails")
+    parser.add_argument("--busy-after", type=int,
+                        help="answer that MAIL FROM with 421 before closing")
+    parser.add_argument("--pipelining", action="store_true", help="announce PIPELINING")
     args = parser.parse_args()
+    mails_limit = args.busy_after if args.busy_after is not None else args.close_after
 
     offered = {m for m in args.auth.upper().split(",") if m}
     excluded = [m for m in ("LOGIN", "PLAIN") if m not in offered]
     users = dict(u.split(":", 1) for u in args.user)
     recorder = Recorder(args.record)
-    handler = Handler(args.refuse, args.delay_end_of_data)
+    handler = Handler(args.refuse, args.delay_end_of_data, args.pipelining)
 
     context = None
     if args.mode != "plain":
@@ -186,7 +218,7 @@ def main():
             # connection as secure, so AUTH must not wait for STARTTLS there.
             options.update(auth_require_tls=False)
         return RecordingSMTP(handler, recorder, users, args.mode == "tls", args.drop_data_after,
-                             **options)
+                             mails_limit, args.busy_after is not None, **options)
 
     server = loop.run_until_complete(loop.create_server(
         factory, host="127.0.0.1", port=args.port,

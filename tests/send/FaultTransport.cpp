@@ -104,6 +104,7 @@ public:
             throw TransportError(peer_ + ": 接続は既に閉じられています");
         if (dropped_ || quitDone_)
             throw TransportError(wire_text::Closed(peer_));
+        Update([&](WireSession &s) { s.writes.emplace_back(bytes); });
         input_.append(bytes);
         for (;;) {
             const auto end = input_.find('\n');
@@ -244,6 +245,8 @@ private:
             }
             if (transport_.server.offerStartTls && !tls)
                 lines.push_back("STARTTLS");
+            if (transport_.server.offerPipelining)
+                lines.push_back("PIPELINING");
             if (!transport_.server.authMechanisms.empty()) {
                 std::string auth = "AUTH";
                 for (const auto &m : transport_.server.authMechanisms)
@@ -295,26 +298,45 @@ private:
             }
         } else if (verb == "MAIL") {
             const std::string address = AngleAddress(line);
-            if (Respond(WireStep::MailFrom, {"250 2.1.0 Ok"}))
-                Update([&](WireSession &s) { s.mailFrom = address; });
+            if (inMail_) {
+                replies_.push_back("503 5.5.1 Error: nested MAIL command");
+                return;
+            }
+            Update([&](WireSession &s) { s.transaction = ++transport_.transactionCount_; });
+            received_ = 0;
+            accepted_ = 0;
+            if (Respond(WireStep::MailFrom, {"250 2.1.0 Ok"})) {
+                inMail_ = true;
+                Update([&](WireSession &s) {
+                    s.mailFrom = address;
+                    s.recipients.clear();
+                    s.wireData.clear();
+                    s.data.clear();
+                    s.delivered = false;
+                    s.mails.push_back({s.number, s.transaction, address, {}, {}, {}, false});
+                });
+            }
         } else if (verb == "RCPT") {
             const std::string address = AngleAddress(line);
-            if (Respond(WireStep::RcptTo, {"250 2.1.5 Ok"}, address))
-                Update([&](WireSession &s) { s.recipients.push_back(address); });
+            if (!inMail_)
+                replies_.push_back("503 5.5.1 Error: need MAIL command");
+            else if (Respond(WireStep::RcptTo, {"250 2.1.5 Ok"}, address) && ++accepted_)
+                Update([&](WireSession &s) {
+                    s.recipients.push_back(address);
+                    s.mails.back().recipients.push_back(address);
+                });
         } else if (verb == "DATA") {
-            bool any;
-            {
-                std::lock_guard lock(transport_.mutex_);
-                any = !transport_.sessions_[index_].recipients.empty();
-            }
-            if (!any)
+            if (!inMail_ || accepted_ == 0)
                 replies_.push_back("554 5.5.1 Error: no valid recipients");
             else if (Respond(WireStep::Data, {"354 End data with <CR><LF>.<CR><LF>"}))
                 inData_ = true;
         } else if (verb == "QUIT") {
             Respond(WireStep::Quit, {"221 2.0.0 Bye"});
             quitDone_ = true;
-        } else if (verb == "RSET" || verb == "NOOP") {
+        } else if (verb == "RSET") {
+            inMail_ = false;
+            replies_.push_back("250 2.0.0 Ok");
+        } else if (verb == "NOOP") {
             replies_.push_back("250 2.0.0 Ok");
         } else {
             replies_.push_back("502 5.5.2 Error: command not recognized");
@@ -363,15 +385,22 @@ private:
         }
         if (drops && received_ + line.size() > drop.afterBytes) {
             const std::string taken = line.substr(0, drop.afterBytes - received_);
-            Update([&](WireSession &s) { s.wireData += taken; });
+            Update([&](WireSession &s) {
+                s.wireData += taken;
+                s.mails.back().wireData += taken;
+            });
             dropped_ = true;
             return;
         }
         received_ += line.size();
-        Update([&](WireSession &s) { s.wireData += line; });
+        Update([&](WireSession &s) {
+            s.wireData += line;
+            s.mails.back().wireData += line;
+        });
         if (line != ".\r\n")
             return;
         inData_ = false;
+        inMail_ = false;
         std::string data;
         {
             std::lock_guard lock(transport_.mutex_);
@@ -393,6 +422,8 @@ private:
         Update([&](WireSession &s) {
             s.data = data;
             s.delivered = accepted;
+            s.mails.back().data = data;
+            s.mails.back().delivered = accepted;
         });
     }
 
@@ -445,6 +476,8 @@ private:
     bool silent_ = false;
     bool quitDone_ = false;
     bool inData_ = false;
+    bool inMail_ = false; // a MAIL FROM was accepted and no transaction ended since
+    int accepted_ = 0;    // recipients accepted in this transaction
     std::size_t received_ = 0;
     int authStage_ = 0; // AUTH LOGIN: 1 waits for the user, 2 for the password; 3: AUTH PLAIN
     std::string login_;
@@ -512,12 +545,13 @@ std::vector<WireSession> FaultTransport::PopSessions() const
     return out;
 }
 
-std::vector<WireSession> FaultTransport::Delivered() const
+std::vector<WireMail> FaultTransport::Delivered() const
 {
-    std::vector<WireSession> out;
-    for (auto &s : SmtpSessions())
-        if (s.delivered)
-            out.push_back(std::move(s));
+    std::vector<WireMail> out;
+    for (const auto &s : SmtpSessions())
+        for (const WireMail &mail : s.mails)
+            if (mail.delivered)
+                out.push_back(mail);
     return out;
 }
 
@@ -536,6 +570,7 @@ void FaultTransport::ClearSessions()
     sessions_.clear();
     smtpCount_ = 0;
     popCount_ = 0;
+    transactionCount_ = 0;
 }
 
 std::optional<Fault> FaultTransport::Find(const WireSession &session, WireStep step,
@@ -545,6 +580,9 @@ std::optional<Fault> FaultTransport::Find(const WireSession &session, WireStep s
         if (fault.step != step || IsPopStep(step) != session.pop)
             continue;
         if (fault.mail != 0 && fault.mail != session.number)
+            continue;
+        if (fault.transaction != 0 && (step < WireStep::MailFrom || step > WireStep::EndOfData ||
+                                       fault.transaction != session.transaction))
             continue;
         if (!fault.host.empty() && fault.host != session.host)
             continue;

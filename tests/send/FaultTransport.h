@@ -14,8 +14,10 @@
 //   wire.Delivered()  // the mails it accepted
 //
 // Connections to a port in popPorts speak POP3, all others SMTP. "Mail n" is
-// the n-th SMTP connection made through this transport (one per mail); POP3
-// steps count POP3 connections the same way. Without faults the server
+// the n-th SMTP connection made through this transport; POP3 steps count
+// POP3 connections the same way. "Transaction n" is the n-th MAIL FROM the
+// server heard over all its SMTP connections (a connection may carry several
+// mails). Without faults the server
 // accepts everything: EHLO (offering AUTH LOGIN and PLAIN, and STARTTLS when
 // asked to), any credentials unless some are set, every sender and recipient.
 // A Silent fault really waits the connection's time-out before the read
@@ -77,6 +79,7 @@ struct Fault
     FaultKind kind = FaultKind::Refuse;
     std::string reply;   // see FaultKind
     int mail = 0;        // strikes only the n-th SMTP (POP3) connection, from 1; 0: every one
+    int transaction = 0; // MailFrom .. EndOfData: strikes only the n-th MAIL FROM, from 1
     std::string host;    // strikes only connections to this host; empty: any
     std::string address; // RcptTo: strikes only this recipient; empty: any
     std::size_t afterBytes = 0; // DataContent: content bytes (as on the wire) taken before the drop
@@ -93,6 +96,11 @@ struct Fault
     Fault &OnMail(int n)
     {
         mail = n;
+        return *this;
+    }
+    Fault &OnTransaction(int n)
+    {
+        transaction = n;
         return *this;
     }
     Fault &OnHost(std::string name)
@@ -117,11 +125,24 @@ struct FaultServerSettings
 {
     bool offerStartTls = false; // "250-STARTTLS" on a plain connection
     std::vector<std::string> authMechanisms{"LOGIN", "PLAIN"}; // in the EHLO reply; empty: no AUTH
-    std::string login, password; // when login is set, AUTH accepts only these
-    bool plainChallenge = false; // AUTH PLAIN asks for the credentials with "334 " even when given
+    std::string login, password;  // when login is set, AUTH accepts only these
+    bool plainChallenge = false;  // AUTH PLAIN asks for the credentials with "334 " even when given
+    bool offerPipelining = false; // "250-PIPELINING" in the EHLO reply
     std::string popUser, popPassword; // when popUser is set, POP3 accepts only these
     bool popCapa = true;              // POP3 answers CAPA (else "-ERR")
     bool offerStls = false;           // CAPA lists STLS on a plain POP3 connection
+};
+
+// One mail transaction (from MAIL FROM) as the server saw it.
+struct WireMail
+{
+    int number = 0;      // the connection's number
+    int transaction = 0; // n-th MAIL FROM of the transport, from 1
+    std::string mailFrom;
+    std::vector<std::string> recipients; // accepted RCPT TO addresses, in order
+    std::string wireData;                // as in WireSession
+    std::string data;
+    bool delivered = false;
 };
 
 // What the server saw on one connection.
@@ -139,12 +160,16 @@ struct WireSession
     // order (AUTH LOGIN's Base64 answers included).
     std::vector<std::string> commands;
     std::string authMechanism, authLogin, authPassword; // decoded, as last sent
-    std::string mailFrom;                               // accepted MAIL FROM address
-    std::vector<std::string> recipients;                // accepted RCPT TO addresses, in order
+    // The last mail transaction of the connection (see mails for all):
+    std::string mailFrom;                // accepted MAIL FROM address
+    std::vector<std::string> recipients; // accepted RCPT TO addresses, in order
     std::string wireData;        // the DATA content as it arrived (dot-stuffed, end line included)
     std::string data;            // the content as the server keeps it (dot-stuffing removed)
     bool delivered = false;      // the server accepted the mail (250 after ".")
     bool closedByClient = false; // the client called Close()
+    std::vector<WireMail> mails; // every transaction whose MAIL FROM was accepted, in order
+    std::vector<std::string> writes; // the bytes of every write, as written
+    int transaction = 0;             // the transaction under way (0: none yet)
 };
 
 class FaultConnection;
@@ -167,8 +192,8 @@ public:
     std::vector<WireSession> Sessions() const;
     std::vector<WireSession> SmtpSessions() const;
     std::vector<WireSession> PopSessions() const;
-    // The SMTP sessions whose mail the server accepted.
-    std::vector<WireSession> Delivered() const;
+    // The mails the server accepted, in order.
+    std::vector<WireMail> Delivered() const;
     // True when the client closed every connection it opened.
     bool AllClosed() const;
     // Forgets sessions and counts (the faults and settings stay).
@@ -189,6 +214,7 @@ private:
     std::vector<WireSession> sessions_;
     int smtpCount_ = 0;
     int popCount_ = 0;
+    int transactionCount_ = 0;
 };
 
 } // namespace vostrel::test

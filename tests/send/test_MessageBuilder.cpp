@@ -423,6 +423,22 @@ TEST_F(MessageBuilderTest, AsciiAttachmentNameIsShownUnchanged)
     EXPECT_NE(quoted.find("        filename=\"say \\\"hi\\\".txt\"\r\n"), std::string::npos);
 }
 
+// An attachment is encoded once for many mails, but a file changed between
+// two mails goes out as it is now (here with the same size).
+TEST_F(MessageBuilderTest, AnAttachmentChangedBetweenTwoMailsGoesOutAsItIsNow)
+{
+    SendJob job;
+    job.attachments = {"a.txt"};
+    for (const auto &[bytes, base64] :
+         {std::pair{"x", "\r\n\r\neA==\r\n"}, std::pair{"x", "\r\n\r\neA==\r\n"},
+          std::pair{"y", "\r\n\r\neQ==\r\n"}}) {
+        PutAttachment("a.txt", bytes);
+        const std::string mail =
+            WriteMimeMessage(BuildMailMessage(job, Account(), {"to@example.com"}, {}, {}), Fixed());
+        EXPECT_NE(mail.find(base64), std::string::npos) << bytes;
+    }
+}
+
 // A mail never goes without what the user attached: a file that is gone or
 // cannot be read when the mail is built fails it, naming the file.
 TEST_F(MessageBuilderTest, AFileThatIsGoneOrUnreadableIsRefusedWithItsName)

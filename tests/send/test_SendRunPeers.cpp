@@ -13,6 +13,7 @@
 #include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
 #include "send/ServerTlsRecord.h"
+#include "send/WireTestUtil.h"
 #include "senders/SenderAccount.h"
 
 #include <QString>
@@ -40,9 +41,16 @@ protected:
                                  .Security(SmtpSecurity::StartTlsOptional, certificates_->Server())
                                  .User("login", "secret-pass"));
         slow_ = new SmtpPeer(folder_->Path(), SmtpPeerOptions().DelayEndOfData(20000));
+        closing_ = new SmtpPeer(folder_->Path(), SmtpPeerOptions().CloseAfterMails(2));
+        busy_ =
+            new SmtpPeer(folder_->Path(), SmtpPeerOptions().CloseAfterMails(2, true).Pipelining());
+        sink_ = new SmtpSink(folder_->Path());
     }
     static void TearDownTestSuite()
     {
+        delete sink_;
+        delete busy_;
+        delete closing_;
         delete slow_;
         delete startTls_;
         delete smtp_;
@@ -76,38 +84,119 @@ protected:
     {
         RunSendOptions options;
         options.timeouts = {5000, 5000};
+        options.waiter = &noWait_;
         return RunSend(job, {}, stop, options);
     }
+
+    // Pauses that take no time (the connection still ends before a long one).
+    struct NoWait : SendWaiter
+    {
+        void Wait(int, const std::atomic<bool> &) override {}
+    } noWait_;
 
     static inline PeerFolder *folder_ = nullptr;
     static inline TestCertificates *certificates_ = nullptr;
     static inline SmtpPeer *smtp_ = nullptr;
     static inline SmtpPeer *startTls_ = nullptr;
     static inline SmtpPeer *slow_ = nullptr;
+    static inline SmtpPeer *closing_ = nullptr;
+    static inline SmtpPeer *busy_ = nullptr;
+    static inline SmtpSink *sink_ = nullptr;
 };
 
+// The commands of mail n of People("p" or "q", ...) from account A.
+std::vector<std::string> EnvelopeOf(const std::string &address)
+{
+    return {"MAIL FROM:<a@sender.jp>", "RCPT TO:<" + address + ">", "DATA"};
+}
+
+std::vector<std::string> Joined(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> out;
+    for (const auto &part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// One connection carries the three mails; the refused one is followed by
+// RSET and the next mail goes on.
 TEST_F(SendRunPeersTest, TheServerGetsEveryMailButTheRefusedOne)
 {
     const RunSendResult result = RunForReal(Job({"three"}));
 
     EXPECT_EQ(result.outcome, SendOutcome::FailedListStored);
     EXPECT_EQ(result.sentCount, 2);
-    const std::vector<SmtpPeerSession> sessions = smtp_->WaitForSessions(3);
-    ASSERT_EQ(sessions.size(), 3u);
-    for (int i : {0, 2}) {
+    const std::vector<SmtpPeerSession> sessions = smtp_->WaitForSessions(1);
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].Lines(), Joined({{"EHLO " + HostName()},
+                                           EnvelopeOf("p1@example.jp"),
+                                           {"MAIL FROM:<a@sender.jp>", "RCPT TO:<p2@example.jp>"},
+                                           {"RSET"},
+                                           EnvelopeOf("p3@example.jp"),
+                                           {"QUIT"}}));
+    ASSERT_EQ(sessions[0].mails.size(), 2u);
+    for (int i : {0, 1}) {
         SCOPED_TRACE(i);
-        const std::string id = "p" + std::to_string(i + 1);
-        ASSERT_EQ(sessions[i].mails.size(), 1u);
-        EXPECT_EQ(sessions[i].mails[0].from, "a@sender.jp");
-        EXPECT_EQ(sessions[i].mails[0].recipients, std::vector<std::string>{id + "@example.jp"});
-        EXPECT_NE(sessions[i].mails[0].data.find("Dear " + id + ", code " + id + "-m1"),
+        const std::string id = "p" + std::to_string(i * 2 + 1);
+        EXPECT_EQ(sessions[0].mails[i].from, "a@sender.jp");
+        EXPECT_EQ(sessions[0].mails[i].recipients, std::vector<std::string>{id + "@example.jp"});
+        EXPECT_NE(sessions[0].mails[i].data.find("Dear " + id + ", code " + id + "-m1"),
                   std::string::npos);
     }
-    EXPECT_EQ(sessions[1].refused, std::vector<std::string>{"p2@example.jp"});
-    EXPECT_TRUE(sessions[1].mails.empty());
+    EXPECT_EQ(sessions[0].refused, std::vector<std::string>{"p2@example.jp"});
     EXPECT_NE(result.firstFailure.find("p2@example.jp"), std::string::npos);
     EXPECT_EQ(ListOf(result.failedListName), std::vector<Recipient>{People("p", 3)[1]});
     EXPECT_EQ(LogOf("A", result).fields[2], "2");
+}
+
+// Servers that end a connection after two mails, at the next MAIL FROM:
+// silently, or with 421 (that one with PIPELINING). Every mail arrives, two
+// and two and one over three connections, and nothing fails.
+TEST_F(SendRunPeersTest, AServerThatEndsTheConnectionAfterTwoMailsGetsEveryMail)
+{
+    AddList("five", People("q", 5));
+    for (SmtpPeer *peer : {closing_, busy_}) {
+        SCOPED_TRACE(peer->Options().busy);
+        peer->ClearSessions();
+        SendThrough(peer->Port(), false);
+
+        const RunSendResult result = RunForReal(Job({"five"}));
+
+        EXPECT_EQ(result.outcome, SendOutcome::Finished) << result.firstFailure;
+        EXPECT_EQ(result.sentCount, 5);
+        const std::vector<SmtpPeerSession> sessions = peer->WaitForSessions(3);
+        ASSERT_EQ(sessions.size(), 3u);
+        for (int c : {0, 1}) {
+            const std::string first = "q" + std::to_string(c * 2 + 1) + "@example.jp";
+            const std::string second = "q" + std::to_string(c * 2 + 2) + "@example.jp";
+            EXPECT_EQ(sessions[c].Lines(), Joined({{"EHLO " + HostName()},
+                                                   EnvelopeOf(first),
+                                                   EnvelopeOf(second),
+                                                   {"MAIL FROM:<a@sender.jp>"}}));
+            ASSERT_EQ(sessions[c].mails.size(), 2u);
+            EXPECT_EQ(sessions[c].mails[1].recipients, std::vector<std::string>{second});
+        }
+        EXPECT_EQ(sessions[2].Lines(),
+                  Joined({{"EHLO " + HostName()}, EnvelopeOf("q5@example.jp"), {"QUIT"}}));
+    }
+}
+
+// Postfix's smtp-sink (it offers PIPELINING): the three mails over one
+// connection, exactly this dialogue.
+TEST_F(SendRunPeersTest, SmtpSinkGetsTheMailsOverOneConnection)
+{
+    SendThrough(sink_->Port(), false);
+
+    const RunSendResult result = RunForReal(Job({"three"}));
+
+    EXPECT_EQ(result.sentCount, 3) << result.firstFailure;
+    EXPECT_EQ(sink_->WaitForDialogue(1), Joined({{"connect", "EHLO " + HostName()},
+                                                 EnvelopeOf("p1@example.jp"),
+                                                 {"."},
+                                                 EnvelopeOf("p2@example.jp"),
+                                                 {"."},
+                                                 EnvelopeOf("p3@example.jp"),
+                                                 {".", "QUIT", "disconnect"}}));
 }
 
 TEST_F(SendRunPeersTest, NothingListeningFailsEveryMailAndStoresEveryRecipient)
@@ -129,14 +218,17 @@ TEST_F(SendRunPeersTest, NothingListeningFailsEveryMailAndStoresEveryRecipient)
 // The first connection goes through an honest relay and upgrades with
 // STARTTLS; then the relay hides STARTTLS and offers AUTH in clear. The
 // remembered server gets no password, each of those mails fails with the
-// reason, and the run goes on to the next mail.
+// reason, and the run goes on to the next mail. (A pause of more than ten
+// seconds gives each mail a connection of its own.)
 TEST_F(SendRunPeersTest, AServerThatHidItsStartTlsGetsNoPasswordAndTheRunGoesOn)
 {
     const ScopedCaFile ca(certificates_->CaFile());
     const StripRelay relay(folder_->Path(), StripRelay::Protocol::Smtp, startTls_->Port(), 1);
     SendThrough(relay.Port(), true);
+    SendJob job = Job({"three"});
+    job.intervalMs = 10001;
 
-    const RunSendResult result = RunForReal(Job({"three"}));
+    const RunSendResult result = RunForReal(job);
 
     EXPECT_EQ(result.sentCount, 1);
     const std::string peer = "127.0.0.1:" + std::to_string(relay.Port());

@@ -670,6 +670,47 @@ TEST_F(StartSendTest, TheProgressWindowCountsTheFailuresAsTheyHappen)
     EXPECT_EQ(seen, (std::vector<QString>{{}, u"失敗 1 件"_s, u"失敗 1 件"_s, u"失敗 2 件"_s}));
 }
 
+// A mail refused for now: the window says why and how long the run waits,
+// and the stop button ends the wait at once.
+TEST_F(StartSendTest, TheProgressWindowSaysWhyItWaitsAndTheStopEndsTheWait)
+{
+    recorder.answer = [](int, const DeliveredMail &) {
+        return DeliveryResult{false, "smtp.a.jp:25: 421 4.7.0 Try again later", false, true};
+    };
+    struct StopWaiter : SendWaiter
+    {
+        void Wait(int ms, const std::atomic<bool> &) override
+        {
+            if (ms > 0)
+                during();
+        }
+        std::function<void()> during;
+    } waiter;
+    QString shown;
+    bool visible = false;
+    waiter.during = [&] {
+        OnUiThread([&] {
+            auto *wait = Control<QLabel>(u"lblWaitMsg"_s);
+            visible = wait->isVisible();
+            shown = wait->text();
+            QTest::mouseClick(Control<QPushButton>(u"BtnSendStop"_s), Qt::LeftButton);
+        });
+    };
+    RunSendOptions options = recorder.Options();
+    options.waiter = &waiter;
+    dialogs.Answer(true);
+
+    EXPECT_EQ(StartSend(Job({"three"}), progress, standIn.Link(), options),
+              StartSendResult::Stopped);
+
+    EXPECT_TRUE(visible);
+    EXPECT_EQ(shown, u"サーバーが一時的に受け付けません。30 秒後に再送します（1/3）: "
+                     u"smtp.a.jp:25: 421 4.7.0 Try again later"_s);
+    EXPECT_TRUE(Control<QLabel>(u"lblWaitMsg"_s)->text().isEmpty());
+    EXPECT_EQ(recorder.Mails().size(), 1u);
+    EXPECT_EQ(ListOf(ListNameEndingIn(S("_未送信"))), People("p", 3));
+}
+
 // A draft whose last run stopped or failed: sending it again asks before it
 // mails anyone that run reached.
 class SendAgainTest : public StartSendTest

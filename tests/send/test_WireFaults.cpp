@@ -811,4 +811,232 @@ TEST(WireLookup, ANameLookupThatHangsIsLeftBehindAtItsLimitOrTheStop)
         TransportError);
 }
 
+// ---- Consecutive mails over one connection ----------------------------------
+
+// The commands of one mail to the addresses, as Mail() sends them.
+std::vector<std::string> Envelope(const std::vector<std::string> &to)
+{
+    std::vector<std::string> lines{"MAIL FROM:<sender@example.jp>"};
+    for (const std::string &address : to)
+        lines.push_back("RCPT TO:<" + address + ">");
+    lines.push_back("DATA");
+    return lines;
+}
+
+std::vector<std::string> Joined(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> out;
+    for (const auto &part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+class SessionTest : public ::testing::TestWithParam<bool>
+{
+protected:
+    SessionTest() { wire.server.offerPipelining = GetParam(); }
+
+    // Sends mails one after another over one session, then closes it.
+    std::vector<DeliveryResult> SendAll(const std::vector<OutgoingMail> &mails,
+                                        const SenderAccount &account = Account())
+    {
+        std::vector<DeliveryResult> results;
+        {
+            MailSession session(wire);
+            for (const OutgoingMail &mail : mails)
+                results.push_back(session.Send(account, mail));
+        }
+        EXPECT_TRUE(wire.AllClosed());
+        return results;
+    }
+
+    FaultTransport wire;
+};
+
+TEST_P(SessionTest, ConsecutiveMailsShareOneConnectionAndItsLogIn)
+{
+    const std::vector<OutgoingMail> mails{Mail(), Mail({"x@example.jp"}), Mail()};
+    for (const DeliveryResult &result : SendAll(mails, AuthAccount()))
+        EXPECT_TRUE(result.ok) << result.reason;
+
+    const auto sessions = wire.Sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    const std::vector<std::string> pair{"to@example.jp", "cc@example.jp"};
+    EXPECT_EQ(sessions[0].commands,
+              Joined({{"EHLO " + HostName(), "AUTH LOGIN", B64("smtpuser"), B64("smtppass")},
+                      Envelope(pair),
+                      Envelope({"x@example.jp"}),
+                      Envelope(pair),
+                      {"QUIT"}}));
+    ASSERT_EQ(sessions[0].mails.size(), 3u);
+    for (const WireMail &mail : sessions[0].mails) {
+        EXPECT_TRUE(mail.delivered);
+        EXPECT_EQ(mail.data, Mail().data);
+    }
+    EXPECT_EQ(sessions[0].mails[1].recipients, std::vector<std::string>{"x@example.jp"});
+    // With PIPELINING the envelope of a mail is one write.
+    const std::string group = "MAIL FROM:<sender@example.jp>\r\nRCPT TO:<x@example.jp>\r\nDATA\r\n";
+    const auto &writes = sessions[0].writes;
+    EXPECT_EQ(std::count(writes.begin(), writes.end(), group), GetParam() ? 1 : 0);
+}
+
+// Given the next mail, its envelope follows the data of this one in the
+// same write (with PIPELINING): the dialogue stays the same. A connection
+// closed with an envelope ahead carries no mail of it and no QUIT.
+TEST_P(SessionTest, TheNextEnvelopeFollowsTheDataAndAClosedSessionSendsNothingOfIt)
+{
+    const std::vector<OutgoingMail> mails{Mail({"a@example.jp"}), Mail({"b@example.jp"}),
+                                          Mail({"c@example.jp"})};
+    {
+        MailSession session(wire);
+        EXPECT_TRUE(session.Send(Account(), mails[0], &mails[1]).ok);
+        EXPECT_TRUE(session.Send(Account(), mails[1], &mails[2]).ok);
+    }
+    const auto sessions = wire.Sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    const std::vector<std::string> written{"MAIL FROM:<sender@example.jp>",
+                                           "RCPT TO:<c@example.jp>", "DATA"};
+    EXPECT_EQ(sessions[0].commands,
+              Joined({{"EHLO " + HostName()},
+                      Envelope({"a@example.jp"}),
+                      Envelope({"b@example.jp"}),
+                      GetParam() ? written : std::vector<std::string>{"QUIT"}}));
+    const auto &writes = sessions[0].writes;
+    EXPECT_EQ(std::count(writes.begin(), writes.end(),
+                         DotStuff(Mail().data) +
+                             "MAIL FROM:<sender@example.jp>\r\nRCPT TO:<b@example.jp>\r\nDATA\r\n"),
+              GetParam() ? 1 : 0);
+    EXPECT_EQ(wire.Delivered().size(), 2u);
+    EXPECT_TRUE(wire.AllClosed());
+}
+
+TEST_P(SessionTest, AFailedMailIsFollowedByRsetAndTheNextMailOnTheSameConnection)
+{
+    wire.Add(Fault(WireStep::RcptTo).OnTransaction(2));
+    const std::vector<DeliveryResult> results =
+        SendAll({Mail({"a@example.jp"}), Mail({"b@example.jp"}), Mail({"c@example.jp"})});
+
+    EXPECT_TRUE(results[0].ok);
+    EXPECT_EQ(results[1].reason,
+              kPeer + ": RCPT TO:<b@example.jp> に失敗しました: 550 5.1.1 User unknown");
+    EXPECT_FALSE(results[1].temporary);
+    EXPECT_TRUE(results[2].ok);
+    const auto sessions = wire.Sessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    // Without PIPELINING DATA is not sent after the refusal; with it DATA
+    // went out with the envelope and the server refused it.
+    std::vector<std::string> refused{"MAIL FROM:<sender@example.jp>", "RCPT TO:<b@example.jp>"};
+    if (GetParam())
+        refused.push_back("DATA");
+    EXPECT_EQ(sessions[0].commands, Joined({{"EHLO " + HostName()},
+                                            Envelope({"a@example.jp"}),
+                                            refused,
+                                            {"RSET"},
+                                            Envelope({"c@example.jp"}),
+                                            {"QUIT"}}));
+    EXPECT_EQ(wire.Delivered().size(), 2u);
+}
+
+// A kept connection that the server closed, or answers 421, before it took
+// the MAIL FROM: the mail goes out on a new connection and nothing fails.
+TEST_P(SessionTest, AKeptConnectionThatIsGoneCarriesTheMailOnANewOne)
+{
+    for (FaultKind kind : {FaultKind::Drop, FaultKind::Refuse}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        FaultTransport gone;
+        gone.server.offerPipelining = GetParam();
+        gone.Add(Fault(WireStep::MailFrom, kind).Reply("421 4.4.2 Idle too long").OnTransaction(2));
+        {
+            MailSession session(gone);
+            for (int i = 0; i < 3; ++i) {
+                const DeliveryResult result = session.Send(Account(), Mail());
+                EXPECT_TRUE(result.ok) << result.reason;
+            }
+        }
+        const auto sessions = gone.Sessions();
+        ASSERT_EQ(sessions.size(), 2u);
+        const auto &first = sessions[0].commands;
+        EXPECT_EQ(std::count(first.begin(), first.end(), "MAIL FROM:<sender@example.jp>"), 2);
+        EXPECT_NE(first.back(), "QUIT");
+        EXPECT_EQ(sessions[0].mails.size(), 1u);
+        EXPECT_EQ(sessions[1].commands.front(), "EHLO " + HostName());
+        EXPECT_EQ(sessions[1].mails.size(), 2u);
+        EXPECT_EQ(gone.Delivered().size(), 3u);
+        EXPECT_TRUE(gone.AllClosed());
+    }
+}
+
+// With PIPELINING DATA is answered 354 even when a recipient was refused:
+// the mail must not go, so the connection is closed without its content and
+// the next mail opens a new one.
+TEST_P(SessionTest, ARefusalAfterTheServerTookDataClosesTheConnection)
+{
+    wire.Add(Fault(WireStep::RcptTo).ForAddress("cc@example.jp").OnTransaction(1));
+    const std::vector<DeliveryResult> results = SendAll({Mail(), Mail()});
+
+    EXPECT_EQ(results[0].reason,
+              kPeer + ": RCPT TO:<cc@example.jp> に失敗しました: 550 5.1.1 User unknown");
+    EXPECT_TRUE(results[1].ok);
+    const auto sessions = wire.Sessions();
+    ASSERT_EQ(sessions.size(), GetParam() ? 2u : 1u);
+    EXPECT_TRUE(sessions[0].mails[0].wireData.empty());
+    if (GetParam()) {
+        EXPECT_EQ(sessions[0].commands.back(), "DATA");
+    }
+    EXPECT_EQ(wire.Delivered().size(), 1u);
+}
+
+TEST_P(SessionTest, AnotherAccountOrTheHundredthMailEndsTheConnection)
+{
+    SenderAccount other = Account();
+    other.FromAddress = "other@example.jp";
+    {
+        MailSession session(wire);
+        for (int i = 0; i < 201; ++i)
+            ASSERT_TRUE(session.Send(Account(), Mail()).ok);
+        ASSERT_TRUE(session.Send(other, Mail()).ok);
+        ASSERT_TRUE(session.Send(Account(), Mail()).ok);
+        EXPECT_EQ(session.Connections(), 5);
+    }
+    std::vector<std::size_t> perConnection;
+    for (const WireSession &s : wire.Sessions()) {
+        perConnection.push_back(s.mails.size());
+        EXPECT_EQ(s.commands.back(), "QUIT");
+    }
+    EXPECT_EQ(perConnection, (std::vector<std::size_t>{100, 100, 1, 1, 1}));
+    EXPECT_TRUE(wire.AllClosed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Pipelining, SessionTest, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "On" : "Off"; });
+
+// Which refusals ask to try the mail again later.
+TEST(WireFaults, OnlyA4xxAtTheGreetingMailFromOrRcptToIsTemporary)
+{
+    const struct
+    {
+        WireStep step;
+        const char *reply;
+        bool temporary;
+    } cases[] = {
+        {WireStep::Greeting, "421 4.7.0 Try again later", true},
+        {WireStep::MailFrom, "451 4.3.0 Local error", true},
+        {WireStep::RcptTo, "452 4.5.3 Too many recipients", true},
+        {WireStep::RcptTo, "450 4.2.1 Mailbox busy", true},
+        {WireStep::RcptTo, "550 5.1.1 User unknown", false},
+        {WireStep::Data, "451 4.3.0 Local error", false},
+        {WireStep::EndOfData, "451 4.3.0 Local error", false},
+        {WireStep::Auth, "454 4.7.0 Temporary authentication failure", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reply);
+        FaultTransport wire;
+        wire.RefuseAt(c.step, 0, c.reply);
+        const DeliveryResult result = Send(wire, AuthAccount());
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.temporary, c.temporary);
+        EXPECT_NE(result.reason.find(c.reply), std::string::npos) << result.reason;
+    }
+}
+
 } // namespace
