@@ -16,6 +16,7 @@
 #include <iterator>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -54,7 +55,7 @@ void StopProcess(QProcess *process)
 std::string NextName(const char *prefix)
 {
     static std::atomic<int> counter{0};
-    return prefix + std::to_string(++counter);
+    return prefix + std::to_string(1000000 + ++counter);
 }
 
 void WriteText(const fs::path &file, const std::string &text)
@@ -569,6 +570,47 @@ Pop3Peer::~Pop3Peer()
 std::string Pop3Peer::Log() const
 {
     return ReadAll(dir_ / "dovecot.log");
+}
+
+fs::path Pop3Peer::Maildir(const std::string &user) const
+{
+    return dir_ / "home" / user / "Maildir";
+}
+
+void Pop3Peer::Deliver(const std::string &user, const std::string &mail) const
+{
+    static std::atomic<unsigned long> counter{0};
+    const passwd *nobody = ::getpwnam("nobody");
+    // Owned by the user the mail processes run as, like a delivery's files.
+    auto own = [&](const fs::path &path) {
+        if (nobody && ::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid) != 0)
+            throw std::runtime_error("cannot hand " + path.string() + " to nobody");
+    };
+    const fs::path box = Maildir(user);
+    for (const fs::path &folder : {box.parent_path(), box, box / "new", box / "cur", box / "tmp"}) {
+        if (fs::exists(folder))
+            continue;
+        fs::create_directories(folder);
+        own(folder);
+    }
+    const std::string name = std::to_string(::time(nullptr)) + ".M" +
+                             std::to_string(1000000 + ++counter) + "P" +
+                             std::to_string(::getpid()) + ".vostrel-test";
+    WriteText(box / "tmp" / name, mail);
+    own(box / "tmp" / name);
+    fs::rename(box / "tmp" / name, box / "new" / name);
+}
+
+std::size_t Pop3Peer::MailCount(const std::string &user) const
+{
+    std::size_t count = 0;
+    for (const char *folder : {"new", "cur"}) {
+        std::error_code ec;
+        for (fs::directory_iterator it(Maildir(user) / folder, ec), end; !ec && it != end;
+             it.increment(ec))
+            ++count;
+    }
+    return count;
 }
 
 } // namespace vostrel::test

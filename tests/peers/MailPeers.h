@@ -272,6 +272,13 @@ public:
     // dovecot's log (log-ins, failures).
     std::string Log() const;
 
+    // The user's mailbox (a Maildir), and a mail put into it as a delivery
+    // would; dovecot lists it at the next log-in.
+    std::filesystem::path Maildir(const std::string &user) const;
+    void Deliver(const std::string &user, const std::string &mail) const;
+    // The mails in the user's mailbox now.
+    std::size_t MailCount(const std::string &user) const;
+
 private:
     std::filesystem::path dir_;
     int port_ = 0;
