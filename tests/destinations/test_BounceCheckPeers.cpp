@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDate>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTreeWidget>
@@ -64,7 +65,7 @@ protected:
         certificates_ = std::make_unique<TestCertificates>(folder_->Path());
         Pop3PeerOptions options;
         options.certificate = certificates_->Server();
-        for (const char *user : {"plain", "tls", "delete", "streak", "window", "refused"})
+        for (const char *user : {"plain", "tls", "delete", "stop", "streak", "window", "refused"})
             options.users.emplace_back(user, kPassword);
         pop_ = std::make_unique<Pop3Peer>(folder_->Path(), options);
     }
@@ -90,14 +91,16 @@ protected:
         return account;
     }
 
-    BounceCheckResult Check(const SenderAccount &account, bool deleteFromServer = false)
+    BounceCheckResult Check(const SenderAccount &account, bool deleteFromServer = false,
+                            const BounceCheckProgress &progress = {},
+                            const std::atomic<bool> *stop = nullptr)
     {
         BounceCheckOptions options;
         options.deleteFromServer = deleteFromServer;
         options.timeouts = TransportTimeouts::All(10000);
         options.recordPath = MailboxRecordPath();
         options.key = CurrentKey();
-        return CheckMailbox(RealTransport(), account, options);
+        return CheckMailbox(RealTransport(), account, options, progress, stop);
     }
 
     static std::vector<std::string> Addresses(const BounceCheckResult &result)
@@ -163,6 +166,38 @@ TEST_F(BounceCheckPeersTest, DeletesOnlyTheRecognisedMailsWhenAsked)
     EXPECT_TRUE(result.completed) << result.error;
     EXPECT_EQ(result.deleted, 2u);
     EXPECT_EQ(pop_->MailCount("delete"), 1u) << "the ordinary reply stays";
+}
+
+// A stop keeps what was read and deletes nothing; the next check reads the
+// rest.
+TEST_F(BounceCheckPeersTest, StopKeepsWhatWasReadAndDeletesNothing)
+{
+    const ScopedCaFile ca(certificates_->CaFile());
+    const SenderAccount account = Account("stop", true);
+    for (int n = 1; n <= 5; ++n)
+        pop_->Deliver("stop", Bounce("s" + std::to_string(n) + "@example.jp", "5.1.1",
+                                     "<s" + std::to_string(n) + "@sender.example.jp>"));
+    std::atomic<bool> stop{false};
+    std::vector<std::size_t> reports;
+    const BounceCheckResult stopped = Check(
+        account, true,
+        [&](std::size_t done, std::size_t total) {
+            reports.push_back(done * 10 + total);
+            stop = done == 2;
+        },
+        &stop);
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_FALSE(stopped.completed);
+    EXPECT_EQ(stopped.error, "");
+    EXPECT_EQ(reports, (std::vector<std::size_t>{5, 15, 25}));
+    EXPECT_EQ(Addresses(stopped),
+              (std::vector<std::string>{"s1@example.jp 不達", "s2@example.jp 不達"}));
+    EXPECT_EQ(stopped.deleted, 0u);
+    EXPECT_EQ(pop_->MailCount("stop"), 5u);
+
+    const BounceCheckResult rest = Check(account);
+    EXPECT_EQ(rest.read, 3u);
+    EXPECT_EQ(rest.rows.front().address, "s3@example.jp");
 }
 
 TEST_F(BounceCheckPeersTest, TemporaryFailuresCountAfterThreeFailedMailsInARow)
@@ -244,6 +279,8 @@ TEST_F(BounceCheckPeersTest, WindowShowsFindingsStoresThemAndRemovesThemFromEver
     EXPECT_FALSE(window.findChild<QPushButton *>(u"BtnStart"_s)->isEnabled());
     ASSERT_TRUE(finished.wait(20000));
     EXPECT_EQ(dialogs.Texts(), QStringList{});
+    EXPECT_EQ(window.findChild<QLabel *>(u"LabelProgress"_s)->text(),
+              u"新しいメール 3 通を確認しました (不達 2 件、一時的 0 件、配信停止 1 件)"_s);
 
     auto *result = window.findChild<QTreeWidget *>(u"ListViewResult"_s);
     ASSERT_EQ(result->topLevelItemCount(), 3);
