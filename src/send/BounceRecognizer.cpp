@@ -541,7 +541,8 @@ bool LooksLikeBounce(const Entity &top, const std::string &subject, const std::s
     for (std::string_view word :
          {"undeliver", "delivery status notification", "failure notice", "returned mail",
           "mail delivery failed", "delivery failure", "delayed mail", "不達", "配信エラー",
-          "配送エラー", "エラーメール", "配信できません", "送信できません", "配信に失敗"})
+          "配送エラー", "送信エラー", "配送不能", "宛先不明", "エラーメール", "配信できません",
+          "送信できません", "配信に失敗"})
         if (lower.find(word) != std::string::npos)
             return true;
     return false;
