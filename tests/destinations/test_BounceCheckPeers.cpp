@@ -10,6 +10,7 @@
 #include "destinations/UnitBounceCheck.h"
 #include "peers/MailPeers.h"
 #include "send/BounceCheck.h"
+#include "send/MailTransport.h"
 #include "send/MailboxRecord.h"
 #include "senders/SenderAccount.h"
 #include "support/VostrelTest.h"
@@ -65,7 +66,8 @@ protected:
         certificates_ = std::make_unique<TestCertificates>(folder_->Path());
         Pop3PeerOptions options;
         options.certificate = certificates_->Server();
-        for (const char *user : {"plain", "tls", "delete", "stop", "streak", "window", "refused"})
+        for (const char *user : {"plain", "tls", "delete", "stop", "streak", "window", "bounced",
+                                 "bouncedtls", "refused"})
             options.users.emplace_back(user, kPassword);
         pop_ = std::make_unique<Pop3Peer>(folder_->Path(), options);
     }
@@ -166,6 +168,38 @@ TEST_F(BounceCheckPeersTest, DeletesOnlyTheRecognisedMailsWhenAsked)
     EXPECT_TRUE(result.completed) << result.error;
     EXPECT_EQ(result.deleted, 2u);
     EXPECT_EQ(pop_->MailCount("delete"), 1u) << "the ordinary reply stays";
+}
+
+// Real bounces: mail sent through Postfix to a domain whose delivery fails
+// after Postfix accepted it comes back as Postfix's delivery status
+// notification into the sender's mailbox, read over STLS and over POP3S.
+TEST_F(BounceCheckPeersTest, PostfixBouncesAreReadOverStlsAndPop3s)
+{
+    const ScopedCaFile ca(certificates_->CaFile());
+    PostfixPeer mta(folder_->Path(), {.mailboxes = {"bounced", "bouncedtls"}});
+    for (const bool implicitTls : {false, true}) {
+        SCOPED_TRACE(implicitTls ? "POP3S" : "STLS");
+        const std::string user = implicitTls ? "bouncedtls" : "bounced";
+        // Postfix delivers into the Maildir that dovecot serves.
+        std::filesystem::create_directory_symlink(mta.Maildirs() / user,
+                                                  pop_->Maildir(user).parent_path());
+        OutgoingMail mail;
+        mail.envelopeFrom = user + "@local.test";
+        mail.recipients = {"Gone@bounce.test", "alice@local.test"};
+        mail.data = "From: " + user +
+                    "@local.test\r\nTo: Gone@bounce.test\r\n"
+                    "Subject: news\r\nMessage-ID: <news-" +
+                    user + "@local.test>\r\n\r\nHello.\r\n";
+        const DeliveryResult sent = DeliverMail(RealTransport(), mta.Account(), mail);
+        ASSERT_TRUE(sent.ok) << sent.reason;
+        ASSERT_EQ(mta.WaitForMails(user, 1).size(), 1u) << mta.Log();
+
+        const BounceCheckResult result = Check(Account(user, implicitTls));
+        EXPECT_TRUE(result.completed) << result.error;
+        EXPECT_EQ(result.read, 1u);
+        EXPECT_EQ(Addresses(result), std::vector<std::string>{"gone@bounce.test 不達"});
+        EXPECT_EQ(result.rows.at(0).reason, "mailbox unavailable");
+    }
 }
 
 // A stop keeps what was read and deletes nothing; the next check reads the
