@@ -21,7 +21,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTreeWidget>
+#include <thread>
 
 using namespace vostrel;
 using namespace vostrel::test;
@@ -56,6 +58,21 @@ std::string Plain(const std::string &from, const std::string &subject,
     return "From: " + from + "\r\nTo: news@sender.example.jp\r\nSubject: " + subject + "\r\n" +
            extra + "\r\n.leading dot line\r\n";
 }
+
+// A server that never answers: connecting waits until the user's stop.
+class SilentTransport : public Transport
+{
+public:
+    std::unique_ptr<Connection> Connect(const std::string &host, int port, bool,
+                                        const TransportTimeouts &timeouts) override
+    {
+        waiting = true;
+        while (!timeouts.stop->load())
+            std::this_thread::yield();
+        throw TransportError(wire_text::Stopped(PeerName(host, port)), true);
+    }
+    std::atomic<bool> waiting{false};
+};
 
 class BounceCheckPeersTest : public VostrelTest
 {
@@ -353,6 +370,40 @@ TEST_F(BounceCheckPeersTest, WindowShowsFindingsStoresThemAndRemovesThemFromEver
               std::vector<Recipient>{person("花子", "hanako@example.jp")});
     EXPECT_TRUE(LoadDestinationList(S("顧客")).recipients.empty());
     EXPECT_EQ(row(0).at(3), QString());
+}
+
+// The reading runs beside the window: it stays responsive, the stop button
+// ends the reading, and a close request while reading closes the window once
+// the reading has ended.
+TEST_F(BounceCheckPeersTest, WindowStaysResponsiveAndStopsOrClosesWhileReading)
+{
+    WriteSenderAccount(SenderAccountPath("window"), Account("window", true));
+    SilentTransport silent;
+    TFormBounceCheck window;
+    window.SetTransport(silent);
+    window.show();
+    QSignalSpy finished(&window, &TFormBounceCheck::CheckFinished);
+    auto *label = window.findChild<QLabel *>(u"LabelProgress"_s);
+    auto *stop = window.findChild<QPushButton *>(u"BtnStop"_s);
+
+    window.findChild<QPushButton *>(u"BtnStart"_s)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.waiting.load(); }));
+    EXPECT_EQ(label->text(), u"サーバーに接続しています..."_s);
+    EXPECT_TRUE(stop->isEnabled());
+    stop->click();
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_FALSE(window.Running());
+    EXPECT_FALSE(stop->isEnabled());
+    EXPECT_EQ(label->text(), u"中止しました (0 通を確認: 不達 0 件、一時的 0 件、配信停止 0 件)"_s);
+    EXPECT_EQ(dialogs.Texts(), QStringList{});
+
+    silent.waiting = false;
+    window.findChild<QPushButton *>(u"BtnStart"_s)->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.waiting.load(); }));
+    window.reject();
+    EXPECT_TRUE(window.isVisible()) << "open until the reading has ended";
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_FALSE(window.isVisible());
 }
 
 } // namespace
