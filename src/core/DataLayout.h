@@ -40,6 +40,9 @@ inline constexpr std::string_view kRekeyStaging = "rekey-staging";
 
 // In Senders/: the servers that were reached encrypted.
 inline constexpr std::string_view kServerTls = "tls-servers.dat";
+// In Senders/: the mails already read from each account's mailbox when it
+// was checked for bounces, and the temporary failures counted per address.
+inline constexpr std::string_view kMailboxCheck = "mailbox-check.dat";
 
 // The plain pages in work/, which may hold a recipient's merged values: every
 // name that ends in kWorkPage. The compose window's preview and the history's.

@@ -10,6 +10,7 @@
 #include "destinations/CsvFile.h"
 #include "destinations/UnitAddDestination.h"
 #include "destinations/UnitAddReceivers.h"
+#include "destinations/UnitBounceCheck.h"
 #include "destinations/UnitCsvImport.h"
 
 #include <QCloseEvent>
@@ -118,8 +119,11 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
                                       QStyle::SP_TrashIcon, u"リストの削除"_s, u"リストの削除"_s);
     PNGBtnClose = NewImageButton(this, u"PNGBtnClose"_s, u"window-close"_s,
                                  QStyle::SP_DialogCloseButton, u"閉じる"_s, u"閉じる"_s);
-    QHBoxLayout *topBar =
-        CommandRow({PNGBtnAddList, PNGBtnEditList, PNGBtnDeleteList}, {PNGBtnClose});
+    PNGBtnBounceCheck = NewImageButton(this, u"PNGBtnBounceCheck"_s, u"mail-mark-junk"_s,
+                                       QStyle::SP_MessageBoxWarning, u"不達・配信停止の確認"_s,
+                                       u"不達・配信停止の確認"_s);
+    QHBoxLayout *topBar = CommandRow({PNGBtnAddList, PNGBtnEditList, PNGBtnDeleteList},
+                                     {PNGBtnBounceCheck, PNGBtnClose});
 
     auto *sendTypeLabel = new QLabel(u"送信方法"_s, this);
     RBSendType_All = NewRadioButton(this, u"RBSendType_All"_s, u"すべて"_s);
@@ -214,6 +218,9 @@ TFormDestinationList::TFormDestinationList(TFormAddDestination &addDestination,
             Guarded(this, &TFormDestinationList::PNGBtnCSVWriteClick));
     connect(PNGBtnCSVRead, &QToolButton::clicked,
             Guarded(this, &TFormDestinationList::PNGBtnCSVReadClick));
+    connect(PNGBtnBounceCheck, &QToolButton::clicked,
+            Guarded(this, &TFormDestinationList::PNGBtnBounceCheckClick));
+    bounceCheck_ = new TFormBounceCheck(this);
     // As the user left it: size, the splitter and the lists' column widths.
     RememberWindowLayout(this);
 }
@@ -639,6 +646,16 @@ void TFormDestinationList::ImportCsvRows()
     SaveSelectedList();
     takeBack.dismiss();
     ShowMessage(this, u"CSV読込が完了しました"_s);
+}
+
+// The mailbox check may store new lists and remove recipients: the lists are
+// shown anew afterwards.
+void TFormDestinationList::PNGBtnBounceCheckClick()
+{
+    if (busy_)
+        return;
+    bounceCheck_->exec();
+    RefreshLists();
 }
 
 } // namespace vostrel

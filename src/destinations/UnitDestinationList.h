@@ -23,6 +23,7 @@ namespace vostrel {
 
 class TFormAddDestination;
 class TFormAddReceivers;
+class TFormBounceCheck;
 class TFormCsvImport;
 
 // The recipients shown in the window, held as stored (Shift_JIS); texts are
@@ -67,6 +68,9 @@ public:
 
     RecipientTableModel &AddressModel() const { return *addressModel_; }
 
+    // The check of a sender's mailbox for bounces, opened by PNGBtnBounceCheck.
+    TFormBounceCheck &BounceCheck() const { return *bounceCheck_; }
+
     // While busy, a close request (the close button, the window's own close,
     // Escape) waits: the window closes as soon as the operation ends.
     void reject() override;
@@ -88,6 +92,7 @@ private:
     void PNGBtnCloseClick();
     void PNGBtnCSVWriteClick();
     void PNGBtnCSVReadClick();
+    void PNGBtnBounceCheckClick();
 
     // Fills the list of lists anew under the chosen filter; no list selected.
     void RefreshLists();
@@ -120,12 +125,14 @@ private:
     QToolButton *PNGBtnDeleteAddress;
     QToolButton *PNGBtnCSVRead;
     QToolButton *PNGBtnCSVWrite;
+    QToolButton *PNGBtnBounceCheck;
     QTreeWidget *ListViewDestinationList;
     QTableView *ListViewAddress;
     QFileDialog *openDialog_;
     QFileDialog *saveDialog_;
 
     RecipientTableModel *addressModel_;
+    TFormBounceCheck *bounceCheck_;
     QTreeWidgetItem *selectedList_ = nullptr;
     bool busy_ = false;
     bool closeWhenIdle_ = false;

@@ -4,6 +4,7 @@
 #include "core/DataFolder.h"
 #include "core/DataLayout.h"
 #include "core/Reencrypt.h"
+#include "send/MailboxRecord.h"
 #include "send/SendJournal.h"
 
 #include <algorithm>
@@ -59,6 +60,7 @@ void RegisterSendRekeyKinds()
 {
     RegisterSendLogRekey();
     RegisterSendJournalRekey();
+    RegisterMailboxRecordRekey();
 }
 
 } // namespace vostrel

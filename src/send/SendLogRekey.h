@@ -8,7 +8,8 @@ namespace vostrel {
 // sending: the sent-mail logs, every ".vsl" file directly in each folder under
 // Logs/ (also the folders of accounts that were deleted or renamed), all
 // fields copied as they are, the picture folders inside the log folders left
-// alone; and a pending send journal (RegisterSendJournalRekey).
+// alone; a pending send journal (RegisterSendJournalRekey); and the record
+// of the mailboxes checked for bounces (RegisterMailboxRecordRekey).
 void RegisterSendRekeyKinds();
 
 } // namespace vostrel

@@ -3,7 +3,9 @@
 #include "send/MailTransport.h"
 
 #include "core/SjisCodec.h"
+#include "send/Pop3Client.h"
 #include "send/PzConv.h"
+#include "send/WireDialogue.h"
 
 #include <algorithm>
 #include <cctype>
@@ -42,103 +44,7 @@ std::string DotStuff(std::string_view data)
 
 namespace {
 
-// A mail that cannot go: the reason for the user (UTF-8). broken: the
-// connection can carry nothing more (a transport failure or a reply that
-// makes no sense), so there is no point in a polite QUIT.
-struct MailFailure
-{
-    std::string reason;
-    bool broken = false;
-    // The server's reply code when a reply refused the mail (0 otherwise).
-    int code = 0;
-    // A 4xx reply to the greeting, MAIL FROM or RCPT TO.
-    bool temporary = false;
-};
-
-// A reply line as the user may read it: cut to a sensible length, bytes
-// that are neither printable ASCII nor UTF-8 shown as "?".
-std::string ServerText(std::string_view line)
-{
-    constexpr std::size_t kMax = 300;
-    std::string out;
-    for (std::size_t i = 0; i < line.size() && out.size() < kMax;) {
-        const auto c = static_cast<unsigned char>(line[i]);
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-        if (c >= 0xF5)
-            length = 0;
-        bool valid = length > 0 && i + length <= line.size();
-        for (std::size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(line[i + k]) & 0xC0) == 0x80;
-        if (valid) {
-            out.append(line.substr(i, length));
-            i += length;
-        } else {
-            out += '?';
-            ++i;
-        }
-    }
-    return out;
-}
-
-// A value of the account or the mail as shown in a reason: UTF-8, with line
-// breaks made visible.
-std::string ShownValue(std::string_view sjis)
-{
-    std::string visible;
-    for (char c : sjis) {
-        if (c == '\r')
-            visible += "\\r";
-        else if (c == '\n')
-            visible += "\\n";
-        else if (c == '\0')
-            visible += "\\0";
-        else
-            visible += c;
-    }
-    return SjisToUtf8(visible);
-}
-
-bool HasLineBreak(std::string_view value)
-{
-    return value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
-
-constexpr std::string_view kUnusable = "に使えない文字 (改行など) が含まれているため送信できません";
-
-// A value that goes into a command line, shown in the reason.
-void CheckShown(std::string_view what, std::string_view value)
-{
-    if (HasLineBreak(value))
-        throw MailFailure{std::string(what) + "「" + ShownValue(value) + "」" +
-                          std::string(kUnusable)};
-}
-
-// A secret that goes into a command line: never shown.
-void CheckSecret(std::string_view what, std::string_view value)
-{
-    if (HasLineBreak(value))
-        throw MailFailure{std::string(what) + std::string(kUnusable)};
-}
-
-int CheckPort(std::string_view what, std::string_view text)
-{
-    if (const auto port = ParsePort(text))
-        return *port;
-    throw MailFailure{std::string(what) + "「" + ShownValue(text) +
-                      "」が正しくありません (1～65535 の半角数字で指定してください)"};
-}
-
-void CheckHost(std::string_view what, std::string_view host)
-{
-    if (host.empty())
-        throw MailFailure{std::string(what) + "が設定されていません"};
-    CheckShown(what, host);
-}
+using namespace wire;
 
 // The name this machine gives itself in EHLO and HELO: the host name when it
 // is a usable domain name, otherwise "localhost".
@@ -161,62 +67,8 @@ std::string Base64(std::string_view bytes)
     return TPzConv::Base64Encode(bytes);
 }
 
-// Closes the connection however the dialogue ends.
-class Closer
-{
-public:
-    explicit Closer(Connection &connection)
-        : connection_(connection)
-    {}
-    ~Closer() { connection_.Close(); }
-    Closer(const Closer &) = delete;
-    Closer &operator=(const Closer &) = delete;
-
-private:
-    Connection &connection_;
-};
-
-// "<peer>: <what> (<step>)" for a transport failure in the middle of a step.
-// The user's stop goes on as it is.
-[[noreturn]] void FailDuring(const TransportError &error, std::string_view step)
-{
-    if (error.Stopped())
-        throw error;
-    throw MailFailure{std::string(error.what()) + " (" + std::string(step) + ")", true};
-}
-
 // A QUIT after a refusal is a courtesy: it gets a short wait.
 constexpr int kQuitReplyMs = 10 * 1000;
-
-// How a server upgrades a plain connection, for messages.
-std::string_view UpgradeName(TlsUpgrade how)
-{
-    switch (how) {
-    case TlsUpgrade::StartTls:
-        return "STARTTLS";
-    case TlsUpgrade::Stls:
-        return "STLS";
-    case TlsUpgrade::ImplicitTls:
-        break;
-    }
-    return "SSL/TLS";
-}
-
-// A server that was reached encrypted before offers no encryption now.
-[[noreturn]] void FailDowngrade(const std::string &peer, TlsUpgrade before)
-{
-    throw MailFailure{peer + ": 以前は暗号化通信 (" + std::string(UpgradeName(before)) +
-                      ") を使えたサーバーが、今回は暗号化通信に対応していませんでした。通信の"
-                      "途中で暗号化が取り除かれたおそれがあるため、パスワードを送らずに送信を"
-                      "中止しました"};
-}
-
-// "<what> に失敗しました", the space only after a Latin word or command.
-std::string FailedText(std::string_view what)
-{
-    const bool latin = !what.empty() && static_cast<unsigned char>(what.back()) < 0x80;
-    return std::string(what) + (latin ? " " : "") + "に失敗しました";
-}
 
 // ---- SMTP ---------------------------------------------------------------
 
@@ -351,13 +203,6 @@ struct Extensions
     }
 };
 
-std::string Upper(std::string text)
-{
-    for (char &c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The service extensions an EHLO reply announces (every line after the first).
 Extensions ParseEhlo(const SmtpReply &reply)
 {
@@ -437,86 +282,10 @@ bool OffersPasswordAuth(const Extensions &ext)
     return ext.Offers("LOGIN") || ext.Offers("PLAIN");
 }
 
-// ---- POP3 ---------------------------------------------------------------
-
 void PopBeforeSmtp(Transport &transport, const SenderAccount &account, int port,
                    const TransportTimeouts &timeouts, ServerTlsMemory *memory)
 {
-    auto connection = transport.Connect(account.POPAddress, port, account.POPSSL, timeouts);
-    Closer closer(*connection);
-    const std::string peer = connection->Peer();
-    auto readLine = [&](std::string_view step) {
-        try {
-            return connection->ReadLine(timeouts.replyMs);
-        } catch (const TransportError &error) {
-            FailDuring(error, step);
-        }
-    };
-    auto write = [&](const std::string &line, std::string_view step) {
-        try {
-            connection->Write(line + "\r\n", timeouts.replyMs);
-        } catch (const TransportError &error) {
-            FailDuring(error, step);
-        }
-    };
-    // Reads one reply of a step: "+OK" goes on (true), "-ERR" fails the mail
-    // with "<peer>: <phrase>: -ERR ..." unless refusalIsAnswer (false),
-    // anything else is not POP3.
-    auto expectOk = [&](std::string_view step, std::string_view phrase,
-                        bool refusalIsAnswer = false) {
-        const std::string line = readLine(step);
-        if (line.starts_with("+OK"))
-            return true;
-        if (line.starts_with("-ERR")) {
-            if (refusalIsAnswer)
-                return false;
-            throw MailFailure{peer + ": " + std::string(phrase) + ": " + ServerText(line)};
-        }
-        throw MailFailure{peer + ": POP3 サーバーの応答が正しくありません: " + ServerText(line) +
-                          " (" + std::string(step) + ")"};
-    };
-    auto command = [&](const std::string &line, const std::string &verb) {
-        const std::string step = "POP3 の " + verb;
-        write(line, step);
-        expectOk(step, FailedText(step));
-    };
-    expectOk("POP3 の接続時の応答", "POP3 サーバーが接続を受け付けませんでした");
-    if (account.POPSSL) {
-        if (memory)
-            memory->Remember(account.POPAddress, port, TlsUpgrade::ImplicitTls);
-    } else {
-        // CAPA: a server that does not know it answers -ERR and offers nothing.
-        bool stls = false;
-        write("CAPA", "POP3 の CAPA");
-        if (expectOk("POP3 の CAPA", {}, true)) {
-            constexpr std::size_t kMaxLines = 1000;
-            for (std::size_t n = 0;; ++n) {
-                const std::string line = readLine("POP3 の CAPA");
-                if (line == ".")
-                    break;
-                if (n >= kMaxLines)
-                    throw MailFailure{peer + ": POP3 サーバーの応答が長すぎます (POP3 の CAPA)",
-                                      true};
-                stls = stls || Upper(line.substr(0, line.find(' '))) == "STLS";
-            }
-        }
-        if (stls) {
-            command("STLS", "STLS");
-            try {
-                connection->StartTls();
-            } catch (const TransportError &error) {
-                FailDuring(error, "POP3 の STLS");
-            }
-            if (memory)
-                memory->Remember(account.POPAddress, port, TlsUpgrade::Stls);
-        } else if (const auto before = memory ? memory->Known(account.POPAddress, port)
-                                              : std::optional<TlsUpgrade>()) {
-            FailDowngrade(peer, *before);
-        }
-    }
-    command("USER " + account.POPAccount, "USER");
-    command("PASS " + account.POPPass, "PASS");
-    command("QUIT", "QUIT");
+    Pop3Session(transport, account, port, timeouts, memory).Quit();
 }
 
 } // namespace

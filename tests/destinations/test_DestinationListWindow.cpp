@@ -358,6 +358,29 @@ TEST_F(DestinationListWindowTest, MessagesWhenNothingIsSelected)
                                             u"削除対象の宛先が選択されていません。"_s}));
 }
 
+// The mailbox check opens from the list window; lists it stores are shown
+// when it closes.
+TEST_F(DestinationListWindowTest, BounceCheckOpensAndTheListsAreShownAnewAfterIt)
+{
+    Open();
+    bool opened = false;
+    WhenModal(u"TFormBounceCheck"_s, [&](QWidget *check) {
+        opened = true;
+        EXPECT_EQ(check->windowTitle(), u"不達・配信停止の確認"_s);
+        for (const QString &button : {u"BtnStart"_s, u"BtnStoreList"_s, u"BtnRemoveFromLists"_s})
+            ClickButton(check, button); // no account has POP3 fields, nothing was found
+        WriteListFile(ListFile("stored"), {"-1", "0", "0"}, "0", {});
+        ClickButton(check, u"BtnClose"_s);
+    });
+    Click(u"PNGBtnBounceCheck"_s);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(dialogs.Texts(),
+              (QStringList{u"POP3サーバーが設定された送信者がありません。"_s,
+                           u"保存するアドレスがありません。"_s,
+                           u"送信先リストに登録されているアドレスはありません。"_s}));
+    EXPECT_EQ(ListRows(), QStringList{u"stored ○××"_s});
+}
+
 TEST_F(DestinationListWindowTest, DeleteListAsksFirst)
 {
     WriteListFile(ListFile("顧客"), {"-1", "0", "0"}, "0", {});

@@ -10,6 +10,7 @@
 #include "core/WindowSettings.h"
 #include "peers/MailPeers.h"
 #include "send/MailTransport.h"
+#include "send/MailboxRecord.h"
 #include "send/SendJournal.h"
 #include "send/SendLogRekey.h"
 #include "send/ServerTlsRecord.h"
@@ -336,6 +337,12 @@ TEST_F(SendRunPeersTest, EveryRecordFileInTheDataFolderIsRewrittenByAPasswordCha
     WriteBytes(DataFolder() / layout::kHtmlTemplate, "<html>");
     WriteBytes(WorkFolder() / layout::kPreviewPage, "<html>");
     WriteBytes(WorkFolder() / layout::kAppendedImage / "a.pdf", "pdf");
+    SenderAccount checked;
+    checked.POPAddress = "pop.sender.jp";
+    checked.POPAccount = "news";
+    MailboxRecord mailboxes;
+    mailboxes.Of(checked).seenUidls.insert("00000001");
+    mailboxes.Save(MailboxRecordPath(), CurrentKey());
 
     std::set<fs::path> listed{ConfigPath()};
     for (const RekeyKind &kind : RegisteredRekeyKinds())
@@ -360,7 +367,7 @@ TEST_F(SendRunPeersTest, EveryRecordFileInTheDataFolderIsRewrittenByAPasswordCha
     EXPECT_EQ(withoutRewriter, std::vector<fs::path>{}) << "records no registered kind lists";
     EXPECT_EQ(notThere, std::vector<fs::path>{});
     for (const fs::path &file :
-         {ServerTlsRecordPath(), SendJournalPath(), SendProgressPath(),
+         {ServerTlsRecordPath(), MailboxRecordPath(), SendJournalPath(), SendProgressPath(),
           SendLogPath("A", result.startTime), SenderAccountPath("B"), DestinationListPath("other")})
         EXPECT_EQ(records.count(file), 1u) << file;
     for (const fs::path &file :

@@ -1008,7 +1008,7 @@ TEST_P(SessionTest, AnotherAccountOrTheHundredthMailEndsTheConnection)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pipelining, SessionTest, ::testing::Bool(),
-                         [](const auto &info) { return info.param ? "On" : "Off"; });
+                         [](const auto &param) { return param.param ? "On" : "Off"; });
 
 // Which refusals ask to try the mail again later.
 TEST(WireFaults, OnlyA4xxAtTheGreetingMailFromOrRcptToIsTemporary)
