@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -569,6 +570,80 @@ Pop3Peer::~Pop3Peer()
 std::string Pop3Peer::Log() const
 {
     return ReadAll(dir_ / "dovecot.log");
+}
+
+// ---- Postfix -------------------------------------------------------------------
+
+bool PostfixPeer::Available()
+{
+    return ::geteuid() == 0 && ::access("/usr/lib/postfix/sbin/master", X_OK) == 0;
+}
+
+PostfixPeer::PostfixPeer(const fs::path &folder, PostfixPeerOptions options)
+{
+    if (!Available())
+        throw std::runtime_error("Postfix needs root and /usr/lib/postfix/sbin/master");
+    const std::string name = NextName("postfix");
+    dir_ = folder / name;
+    maildirs_ = folder / (name + "-mail");
+    // The delivery agent runs as nobody and must reach the Maildirs.
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    QStringList args{QStringLiteral(VOSTREL_SOURCE_DIR "/tests/peers/postfix_peer.py"),
+                     QStringLiteral("--folder"), Q(dir_), QStringLiteral("--maildirs"),
+                     Q(maildirs_)};
+    for (const auto &mailbox : options.mailboxes)
+        args << QStringLiteral("--mailbox") << Q(mailbox);
+    if (options.relayPort > 0)
+        args << QStringLiteral("--relay") << QString::number(options.relayPort);
+    process_ = StartPythonPeer(folder, name, args, port_);
+}
+
+PostfixPeer::~PostfixPeer()
+{
+    StopProcess(process_.get());
+}
+
+fs::path PostfixPeer::Maildir(const std::string &mailbox) const
+{
+    return maildirs_ / mailbox / "Maildir";
+}
+
+std::vector<std::string> PostfixPeer::WaitForMails(const std::string &mailbox, std::size_t count,
+                                                   int timeoutMs) const
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::vector<std::pair<fs::file_time_type, fs::path>> files;
+        for (const char *sub : {"new", "cur"}) {
+            std::error_code ec;
+            for (const auto &entry : fs::directory_iterator(Maildir(mailbox) / sub, ec))
+                files.emplace_back(entry.last_write_time(), entry.path());
+        }
+        if (files.size() >= count || Clock::now() >= deadline) {
+            std::sort(files.begin(), files.end());
+            std::vector<std::string> out;
+            for (const auto &file : files)
+                out.push_back(ReadAll(file.second));
+            return out;
+        }
+        Pause();
+    }
+}
+
+SenderAccount PostfixPeer::Account() const
+{
+    SenderAccount account;
+    account.ConfName = "postfix";
+    account.SMTPAddress = "127.0.0.1";
+    account.SMTPPort = std::to_string(port_);
+    account.FromAddress = "sender@local.test";
+    return account;
+}
+
+std::string PostfixPeer::Log() const
+{
+    return ReadAll(dir_ / "postfix.log");
 }
 
 } // namespace vostrel::test

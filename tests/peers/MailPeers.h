@@ -1,7 +1,8 @@
 // Real mail servers for tests, started on free 127.0.0.1 ports from
-// Debian's own programs: a recording SMTP server (aiosmtpd, smtp_peer.py) and
-// a POP3/POP3S server (dovecot), with certificates from a private CA made by
-// the openssl command.
+// Debian's own programs: a recording SMTP server (aiosmtpd, smtp_peer.py), a
+// POP3/POP3S server (dovecot) and a mail transfer agent (Postfix,
+// postfix_peer.py), with certificates from a private CA made by the openssl
+// command.
 //
 // Start each peer once per test suite (SetUpTestSuite or a shared
 // environment), not per test: a peer is ready when its constructor returns,
@@ -277,6 +278,59 @@ private:
     int port_ = 0;
     int tlsPort_ = 0;
     int pid_ = 0;
+};
+
+struct PostfixPeerOptions
+{
+    // NAME@local.test gets the Maildir <maildirs>/NAME/Maildir/; every other
+    // local.test address goes to <maildirs>/catchall/Maildir/.
+    std::vector<std::string> mailboxes;
+    int relayPort = 0; // > 0: other domains are relayed to 127.0.0.1:relayPort
+};
+
+// A private Postfix instance (tests/peers/postfix_peer.py, whose comment
+// describes it): its configuration, queue and data live in a folder of its
+// own under folder; it listens on 127.0.0.1:Port() and
+//   - delivers local.test mail to Maildirs (as nobody, readable by dovecot),
+//   - accepts bounce.test mail and bounces it with a real DSN to the sender,
+//   - relays other domains to 127.0.0.1:relayPort, or refuses them at RCPT.
+// Needs root; Available() says whether it can run.
+//
+//   PostfixPeer mta(folder->Path(), {.mailboxes = {"alice"}});
+//   ... DeliverMail(RealTransport(), mta.Account(), mail to alice@local.test) ...
+//   mta.WaitForMails("alice", 1)[0]   // the mail as delivered, headers added
+class PostfixPeer
+{
+public:
+    static bool Available();
+
+    // Starts Postfix and waits until it listens; throws std::runtime_error
+    // with Postfix's log when it does not come up.
+    PostfixPeer(const std::filesystem::path &folder, PostfixPeerOptions options = {});
+    // Ends the starter, which ends the Postfix master and waits for it.
+    ~PostfixPeer();
+    PostfixPeer(const PostfixPeer &) = delete;
+    PostfixPeer &operator=(const PostfixPeer &) = delete;
+
+    int Port() const { return port_; }
+    // The folder holding one folder per mailbox (NAME/Maildir/).
+    const std::filesystem::path &Maildirs() const { return maildirs_; }
+    // <Maildirs>/mailbox/Maildir
+    std::filesystem::path Maildir(const std::string &mailbox) const;
+    // The mails in mailbox's Maildir (new/ and cur/), oldest first, once
+    // there are at least count of them; what is there after timeoutMs.
+    std::vector<std::string> WaitForMails(const std::string &mailbox, std::size_t count,
+                                          int timeoutMs = 20000) const;
+    // An account that sends through this Postfix: 127.0.0.1, its port, no
+    // authentication, no POP, sender sender@local.test.
+    SenderAccount Account() const;
+    // Postfix's own log (deliveries, bounces, refusals).
+    std::string Log() const;
+
+private:
+    std::filesystem::path dir_, maildirs_;
+    std::unique_ptr<QProcess> process_;
+    int port_ = 0;
 };
 
 } // namespace vostrel::test
