@@ -450,6 +450,27 @@ std::string PercentEncode(std::string_view text)
     return out;
 }
 
+// The list's id (RFC 2919) of the mails from an address: the address with "@"
+// as ".", every character but letters, digits, "-" and "_" as "-" between the
+// dots ("sender.example.jp").
+std::string ListIdOf(std::string_view address)
+{
+    std::string id;
+    for (char c : address) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_';
+        if (c == '@' || c == '.') {
+            if (!id.empty() && id.back() != '.')
+                id += '.';
+        } else {
+            id += plain ? c : '-';
+        }
+    }
+    while (!id.empty() && id.back() == '.')
+        id.pop_back();
+    return id.empty() ? std::string("list.invalid") : id;
+}
+
 // The MIME structure of a message: a part, or a multipart with its children.
 struct MimeNode
 {
@@ -658,6 +679,7 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
             message.listUnsubscribe.push_back(job.unsubscribeUrl);
             message.oneClick = true;
         }
+        message.listId = ListIdOf(message.fromAddress);
     }
 
     const fs::path work = WorkFolder();
@@ -792,6 +814,11 @@ std::string WriteMimeMessage(const MailMessage &message, const MimeWriteOptions 
         out += kCrLf;
     }
 
+    if (!message.listId.empty()) {
+        out += "List-Id: <";
+        out += message.listId;
+        out += ">\r\n";
+    }
     if (!message.listUnsubscribe.empty()) {
         out += "List-Unsubscribe: ";
         for (std::size_t i = 0; i < message.listUnsubscribe.size(); ++i) {

@@ -83,8 +83,11 @@ struct MailMessage
     HeaderText subject;    // empty: no Subject
     std::string messageId; // with its angle brackets
     // List-Unsubscribe: the URIs (without angle brackets), mailto: first;
-    // empty: no header. oneClick adds List-Unsubscribe-Post.
+    // empty: no header. oneClick adds List-Unsubscribe-Post. listId (without
+    // angle brackets) goes with them: filters take List-Unsubscribe without
+    // List-Id for an incomplete list header.
     std::vector<std::string> listUnsubscribe;
+    std::string listId;
     bool oneClick = false;
     // The type of the whole message: "text/plain", "text/html",
     // "multipart/alternative" (an HTML mail: its plain text, then the HTML,

@@ -1042,7 +1042,7 @@ TEST_F(MessageBuilderTest, MergeTagsReachBothPartsOfAnHtmlMail)
               std::vector<std::string>{"<meta charset=\"ISO-2022-JP\"><p>" + name + "</p>"});
 }
 
-TEST_F(MessageBuilderTest, ListUnsubscribeNamesTheReplyAddressAndTheOneClickUrl)
+TEST_F(MessageBuilderTest, ListUnsubscribeNamesTheReplyAddressAndTheOneClickUrlWithAListId)
 {
     struct Case
     {
@@ -1056,17 +1056,20 @@ TEST_F(MessageBuilderTest, ListUnsubscribeNamesTheReplyAddressAndTheOneClickUrl)
          false,
          "reply@example.jp",
          "",
-         {"List-Unsubscribe: <mailto:reply@example.jp?subject=unsubscribe>"}},
+         {"List-Id: <sender.example.jp>",
+          "List-Unsubscribe: <mailto:reply@example.jp?subject=unsubscribe>"}},
         {"no reply address: the sending address",
          false,
          "",
          "",
-         {"List-Unsubscribe: <mailto:sender@example.jp?subject=unsubscribe>"}},
+         {"List-Id: <sender.example.jp>",
+          "List-Unsubscribe: <mailto:sender@example.jp?subject=unsubscribe>"}},
         {"individually, with a one-click URL",
          true,
          "reply@example.jp",
          "https://example.jp/stop?id=1",
-         {"List-Unsubscribe: "
+         {"List-Id: <sender.example.jp>",
+          "List-Unsubscribe: "
           "<mailto:reply@example.jp?subject=unsubscribe%20%3Cy%2Bnews@example.jp%3E>,",
           " <https://example.jp/stop?id=1>", "List-Unsubscribe-Post: List-Unsubscribe=One-Click"}},
     };
