@@ -5,6 +5,18 @@
 #include "senders/SenderAccount.h"
 
 namespace vostrel {
+namespace {
+
+// Without the spaces and tabs at both ends.
+std::string TrimSpaces(std::string_view text)
+{
+    const std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos)
+        return {};
+    return std::string(text.substr(begin, text.find_last_not_of(" \t") - begin + 1));
+}
+
+} // namespace
 
 bool NeedsFreshStart(const ComposeState &state, ComposePage entered)
 {
@@ -28,6 +40,9 @@ SendJob BuildSendJob(const MailDraft &draft)
     job.attachments = SplitCommaNameList(draft.attachments);
     job.inlinePictures = draft.inlinePictures;
     job.intervalMs = draft.intervalMs;
+    job.listUnsubscribe = draft.listUnsubscribe;
+    // Only an address that is sent is checked when the send starts.
+    job.unsubscribeUrl = draft.listUnsubscribe ? TrimSpaces(draft.unsubscribeUrl) : std::string();
     return job;
 }
 

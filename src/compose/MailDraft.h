@@ -27,6 +27,10 @@ struct MailDraft
     std::string htmlBody;
     bool sendAsHtml = false;
     int intervalMs = 1000; // 0..100000
+    // List-Unsubscribe on every mail, and the optional https address for
+    // one-click unsubscribing.
+    bool listUnsubscribe = false;
+    std::string unsubscribeUrl;
     // Picture names in WorkFolder()/HtmlImage/, in the order they were added.
     std::vector<std::string> inlinePictures;
 

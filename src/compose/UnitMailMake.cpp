@@ -253,6 +253,10 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     SpinEditInterbal = NewSpinEdit(this, u"SpinEditInterbal"_s, 0, 100000, 1000, 1000);
     auto *labelMs = NewLabel(this, u"LabelInterbalMs"_s, u"ミリ秒に設定"_s);
     CBHtml = NewCheckBox(this, u"CBHtml"_s, u"HTMLでメールを送信"_s);
+    CBListUnsubscribe =
+        NewCheckBox(this, u"CBListUnsubscribe"_s, u"配信停止の案内をヘッダーに付ける"_s);
+    EditUnsubscribeUrl = NewLineEdit(this, u"EditUnsubscribeUrl"_s);
+    EditUnsubscribeUrl->setPlaceholderText(u"https://（任意）"_s);
     PNGBtnMapLink = NewImageButton(this, u"PNGBtnMapLink"_s, u"map-flat"_s, QStyle::SP_DirLinkIcon,
                                    {}, u"地図のリンクを挿入します"_s);
     PNGBtnSignature = NewImageButton(this, u"PNGBtnSignature"_s, u"document-sign"_s,
@@ -267,6 +271,9 @@ TFormMailMake::TFormMailMake(QWidget *parent)
     bottom->addWidget(labelMs);
     bottom->addSpacing(16);
     bottom->addWidget(CBHtml);
+    bottom->addSpacing(16);
+    bottom->addWidget(CBListUnsubscribe);
+    bottom->addWidget(EditUnsubscribeUrl, 1);
     bottom->addStretch();
     bottom->addWidget(PNGBtnMapLink);
     bottom->addWidget(PNGBtnSignature);
@@ -393,6 +400,8 @@ void TFormMailMake::StartNewMail()
     state_.previewShown = false;
     state_.draftEdited = false;
     CBHtml->setChecked(false);
+    CBListUnsubscribe->setChecked(false);
+    EditUnsubscribeUrl->clear();
     previewRecipients_.clear();
     ComboBoxPreviewRecipient->clear();
     PanelPreviewRecipient->hide();
@@ -799,6 +808,8 @@ MailDraft TFormMailMake::Draft() const
     draft.htmlBody = QStringToSjis(SynMemo->text());
     draft.sendAsHtml = CBHtml->isChecked();
     draft.intervalMs = SpinEditInterbal->value();
+    draft.listUnsubscribe = CBListUnsubscribe->isChecked();
+    draft.unsubscribeUrl = QStringToSjis(EditUnsubscribeUrl->text());
     draft.inlinePictures = inlinePictures_;
     return draft;
 }

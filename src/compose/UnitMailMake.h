@@ -180,6 +180,8 @@ private:
     QWebEngineView *WebBrowser = nullptr;
     QSpinBox *SpinEditInterbal;
     QCheckBox *CBHtml;
+    QCheckBox *CBListUnsubscribe;
+    QLineEdit *EditUnsubscribeUrl;
     QToolButton *PNGBtnMapLink;
     QToolButton *PNGBtnSignature;
     QFileDialog *OpenDialog = nullptr;

@@ -6,10 +6,12 @@
 #include "core/Errors.h"
 #include "core/SjisCodec.h"
 #include "core/SjisText.h"
+#include "send/HtmlText.h"
 #include "send/PzConv.h"
 
 #include <QMimeDatabase>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -448,6 +450,183 @@ private:
     const Recipient *recipient_;
 };
 
+constexpr std::string_view kMailCharset = "ISO-2022-JP";
+
+// A text part of the mail: the Shift_JIS text in ISO-2022-JP, cut into lines.
+MailPart MakeTextPart(const TPzConv &conv, std::string contentType, std::string_view sjis)
+{
+    MailPart text;
+    text.kind = MailPart::Kind::Text;
+    text.contentType = std::move(contentType);
+    text.charset = kMailCharset;
+    const std::string jis = conv.ToIso2022Jp(sjis);
+    // Cut at CR LF, CR or LF; a line break at the very end starts no
+    // further line.
+    bool eightBit = false;
+    bool longLine = false;
+    std::size_t start = 0;
+    const std::size_t n = jis.size();
+    std::size_t i = 0;
+    auto endLine = [&](std::size_t end) {
+        if (end - start > kMaxLineLength)
+            longLine = true;
+        text.bodyLines.emplace_back(jis, start, end - start);
+    };
+    while (i < n) {
+        const char c = jis[i];
+        if (c == '\r' || c == '\n') {
+            endLine(i);
+            i += (c == '\r' && i + 1 < n && jis[i + 1] == '\n') ? 2 : 1;
+            start = i;
+            continue;
+        }
+        if (static_cast<unsigned char>(c) >= 0x80)
+            eightBit = true;
+        ++i;
+    }
+    if (start < n)
+        endLine(n);
+    text.transferEncoding = longLine ? "base64" : eightBit ? "8bit" : "7bit";
+    return text;
+}
+
+// Every byte but letters, digits and "-._~!$'()*,;:@" as %XX ("+" too: some
+// readers take it for a space).
+std::string PercentEncode(std::string_view text)
+{
+    static constexpr std::string_view kKept = "-._~!$'()*,;:@";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            kKept.find(static_cast<char>(c)) != std::string_view::npos) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+// The list's id (RFC 2919) of the mails from an address: the address with "@"
+// as ".", every character but letters, digits, "-" and "_" as "-" between the
+// dots ("sender.example.jp").
+std::string ListIdOf(std::string_view address)
+{
+    std::string id;
+    for (char c : address) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_';
+        if (c == '@' || c == '.') {
+            if (!id.empty() && id.back() != '.')
+                id += '.';
+        } else {
+            id += plain ? c : '-';
+        }
+    }
+    while (!id.empty() && id.back() == '.')
+        id.pop_back();
+    return id.empty() ? std::string("list.invalid") : id;
+}
+
+// The MIME structure of a message: a part, or a multipart with its children.
+struct MimeNode
+{
+    std::string type;
+    const MailPart *part = nullptr;
+    std::vector<MimeNode> children;
+};
+
+MimeNode Leaf(const MailPart &part)
+{
+    return {part.kind == MailPart::Kind::Text ? part.contentType : std::string(), &part, {}};
+}
+
+// HTML: the plain text and the HTML as alternatives, the HTML related to its
+// pictures; files that are no inline pictures of an HTML page follow the body
+// in a multipart/mixed.
+MimeNode MimeTree(const MailMessage &message)
+{
+    std::vector<const MailPart *> texts, pictures, files;
+    for (const MailPart &part : message.parts) {
+        if (part.kind == MailPart::Kind::Text)
+            texts.push_back(&part);
+        else if (!part.contentId.empty())
+            pictures.push_back(&part);
+        else
+            files.push_back(&part);
+    }
+    if (texts.empty())
+        return {"multipart/mixed", nullptr, {}};
+    const bool html = texts.back()->contentType == "text/html";
+    MimeNode body = Leaf(*texts.back());
+    if (html && !pictures.empty()) {
+        MimeNode related{"multipart/related", nullptr, {std::move(body)}};
+        for (const MailPart *picture : pictures)
+            related.children.push_back(Leaf(*picture));
+        body = std::move(related);
+        pictures.clear();
+    }
+    if (texts.size() > 1) {
+        MimeNode alternative{"multipart/alternative", nullptr, {}};
+        for (std::size_t i = 0; i + 1 < texts.size(); ++i)
+            alternative.children.push_back(Leaf(*texts[i]));
+        alternative.children.push_back(std::move(body));
+        body = std::move(alternative);
+    }
+    files.insert(files.begin(), pictures.begin(), pictures.end());
+    if (files.empty())
+        return body;
+    MimeNode mixed{"multipart/mixed", nullptr, {std::move(body)}};
+    for (const MailPart *file : files)
+        mixed.children.push_back(Leaf(*file));
+    return mixed;
+}
+
+// The boundary of the multipart at depth: the message's own at the top, below
+// it a digit and "_" in front, so no boundary starts with another.
+std::string NestedBoundary(const std::string &boundary, int depth)
+{
+    return depth == 0 ? boundary : std::to_string(depth) + "_" + boundary;
+}
+
+void AppendNode(std::string &out, const MimeNode &node, const std::string &boundary, int depth);
+
+// The children of a multipart, each after its delimiter line, then the close.
+void AppendChildren(std::string &out, const MimeNode &node, const std::string &boundary, int depth)
+{
+    const std::string own = NestedBoundary(boundary, depth);
+    for (const MimeNode &child : node.children) {
+        out += "--";
+        out += own;
+        out += kCrLf;
+        AppendNode(out, child, boundary, depth + 1);
+        out += kCrLf;
+    }
+    out += "--";
+    out += own;
+    out += "--\r\n";
+}
+
+void AppendNode(std::string &out, const MimeNode &node, const std::string &boundary, int depth)
+{
+    if (node.part) {
+        if (node.part->kind == MailPart::Kind::Text)
+            AppendTextPart(out, *node.part);
+        else
+            AppendFilePart(out, *node.part);
+        return;
+    }
+    out += "Content-Type: ";
+    out += node.type;
+    out += ";\r\n\tboundary=\"";
+    out += NestedBoundary(boundary, depth);
+    out += "\"\r\n\r\n";
+    AppendChildren(out, node, boundary, depth);
+}
+
 } // namespace
 
 const std::array<std::string, kMergeTagCount> &MergeTagLabels()
@@ -546,6 +725,23 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
     message.replyTo = StripLineBreaks(account.ReturnAddress);
     message.messageId = NewMessageId(message.fromAddress);
 
+    if (job.listUnsubscribe) {
+        const std::string reply = StripLineBreaks(account.ReturnAddress);
+        std::string request = "unsubscribe";
+        if (recipient)
+            request += " <" + StripLineBreaks(recipient->Address()) + ">";
+        message.listUnsubscribe.push_back(
+            "mailto:" + (reply.empty() ? message.fromAddress : reply) +
+            "?subject=" + PercentEncode(request));
+        if (!job.unsubscribeUrl.empty()) {
+            if (std::string problem = UnsubscribeUrlProblem(job.unsubscribeUrl); !problem.empty())
+                throw VostrelError(problem);
+            message.listUnsubscribe.push_back(job.unsubscribeUrl);
+            message.oneClick = true;
+        }
+        message.listId = ListIdOf(message.fromAddress);
+    }
+
     const fs::path work = WorkFolder();
     auto filePart = [&](const fs::path &path, const std::string &name) {
         MailPart part;
@@ -580,47 +776,14 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
     for (const std::string &name : job.inlinePictures)
         checkName(name, true);
 
-    for (const std::string &name : job.attachments) {
-        const fs::path path = work / layout::kAppendedImage / FileNameOf(name);
-        checkFile(path, name, false);
-        message.parts.push_back(filePart(path, name));
-    }
-
-    // The text part.
-    {
-        MailPart text;
-        text.kind = MailPart::Kind::Text;
-        text.contentType = job.sendAsHtml ? "text/html" : "text/plain";
-        text.charset = "ISO-2022-JP";
-        const std::string jis = conv.ToIso2022Jp(body);
-        // Cut at CR LF, CR or LF; a line break at the very end starts no
-        // further line.
-        bool eightBit = false;
-        bool longLine = false;
-        std::size_t start = 0;
-        const std::size_t n = jis.size();
-        std::size_t i = 0;
-        auto endLine = [&](std::size_t end) {
-            if (end - start > kMaxLineLength)
-                longLine = true;
-            text.bodyLines.emplace_back(jis, start, end - start);
-        };
-        while (i < n) {
-            const char c = jis[i];
-            if (c == '\r' || c == '\n') {
-                endLine(i);
-                i += (c == '\r' && i + 1 < n && jis[i + 1] == '\n') ? 2 : 1;
-                start = i;
-                continue;
-            }
-            if (static_cast<unsigned char>(c) >= 0x80)
-                eightBit = true;
-            ++i;
-        }
-        if (start < n)
-            endLine(n);
-        text.transferEncoding = longLine ? "base64" : eightBit ? "8bit" : "7bit";
-        message.parts.push_back(std::move(text));
+    // The text parts: the text; or for HTML the plain text made from the page,
+    // then the page declaring the charset it travels in.
+    if (job.sendAsHtml) {
+        message.parts.push_back(MakeTextPart(conv, "text/plain", HtmlToPlainText(body)));
+        message.parts.push_back(
+            MakeTextPart(conv, "text/html", DeclareHtmlCharset(body, kMailCharset)));
+    } else {
+        message.parts.push_back(MakeTextPart(conv, "text/plain", body));
     }
 
     for (const std::string &name : job.inlinePictures) {
@@ -631,23 +794,20 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
         message.parts.push_back(std::move(part));
     }
 
-    if (!job.attachments.empty())
-        message.topType = "multipart/mixed";
-    else if (job.sendAsHtml)
-        message.topType = "multipart/related";
-    else if (message.parts.size() > 1)
-        // Inline pictures beside a plain-text body: the pictures are files
-        // that go with the text, not parts of an HTML page.
-        message.topType = "multipart/mixed";
-    else
-        message.topType = "text/plain";
+    for (const std::string &name : job.attachments) {
+        const fs::path path = work / layout::kAppendedImage / FileNameOf(name);
+        checkFile(path, name, false);
+        message.parts.push_back(filePart(path, name));
+    }
+
+    message.topType = MimeTree(message).type;
     return message;
 }
 
 std::string WriteMimeMessage(const MailMessage &message, const MimeWriteOptions &options)
 {
-    const bool multipart =
-        message.parts.size() != 1 || message.parts.front().kind != MailPart::Kind::Text;
+    const MimeNode tree = MimeTree(message);
+    const bool multipart = tree.part == nullptr;
     const std::string &boundary = options.boundary.empty() ? MimeBoundary() : options.boundary;
 
     std::string out;
@@ -692,8 +852,7 @@ std::string WriteMimeMessage(const MailMessage &message, const MimeWriteOptions 
 
     if (multipart) {
         out += "Content-Type: ";
-        out += message.topType.starts_with("multipart/") ? std::string_view(message.topType)
-                                                         : std::string_view("multipart/mixed");
+        out += tree.type;
         out += ";\r\n\tcharset=\"ISO-2022-jp\"; boundary=\"";
         out += boundary;
         out += "\"\r\nContent-Transfer-Encoding: 7bit\r\n";
@@ -715,25 +874,35 @@ std::string WriteMimeMessage(const MailMessage &message, const MimeWriteOptions 
         out += kCrLf;
     }
 
+    if (!message.listId.empty()) {
+        out += "List-Id: <";
+        out += message.listId;
+        out += ">\r\n";
+    }
+    if (!message.listUnsubscribe.empty()) {
+        out += "List-Unsubscribe: ";
+        for (std::size_t i = 0; i < message.listUnsubscribe.size(); ++i) {
+            if (i > 0) {
+                out += ',';
+                out += kHeaderFold;
+            }
+            out += '<';
+            out += message.listUnsubscribe[i];
+            out += '>';
+        }
+        out += kCrLf;
+        if (message.oneClick)
+            out += "List-Unsubscribe-Post: List-Unsubscribe=One-Click\r\n";
+    }
+
     if (!multipart) {
-        AppendTextPart(out, message.parts.front());
+        AppendTextPart(out, *tree.part);
         return out;
     }
 
     out += "\r\nThis is a multi-part message in MIME format\r\n\r\n";
-    for (const MailPart &part : message.parts) {
-        out += "--";
-        out += boundary;
-        out += kCrLf;
-        if (part.kind == MailPart::Kind::Text)
-            AppendTextPart(out, part);
-        else
-            AppendFilePart(out, part);
-        out += kCrLf;
-    }
-    out += "--";
-    out += boundary;
-    out += "--\r\n\r\n";
+    AppendChildren(out, tree, boundary, 0);
+    out += kCrLf;
     return out;
 }
 
@@ -815,6 +984,22 @@ std::string FormatMailDate(std::chrono::system_clock::time_point time)
                   local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', minutes / 60,
                   minutes % 60);
     return text;
+}
+
+std::string UnsubscribeUrlProblem(std::string_view url)
+{
+    if (url.empty())
+        return {};
+    bool ok = url.size() > 8;
+    for (std::size_t i = 0; ok && i < 8; ++i)
+        ok = std::tolower(static_cast<unsigned char>(url[i])) == "https://"[i];
+    ok = ok && url[8] != '/';
+    for (unsigned char c : url)
+        ok = ok && c > 0x20 && c < 0x7F && c != '<' && c != '>' && c != '"';
+    if (ok)
+        return {};
+    return "配信停止のアドレスには https:// で始まるURLを入力してください: " +
+           SjisToUtf8(StripLineBreaks(url));
 }
 
 std::string JobFilesProblem(const SendJob &job)

@@ -82,10 +82,20 @@ struct MailMessage
     std::string replyTo;   // empty: no Reply-To
     HeaderText subject;    // empty: no Subject
     std::string messageId; // with its angle brackets
-    // "multipart/mixed", "multipart/related" or "text/plain"; a multipart type
-    // is written only when there is more than one part.
+    // List-Unsubscribe: the URIs (without angle brackets), mailto: first;
+    // empty: no header. oneClick adds List-Unsubscribe-Post. listId (without
+    // angle brackets) goes with them: filters take List-Unsubscribe without
+    // List-Id for an incomplete list header.
+    std::vector<std::string> listUnsubscribe;
+    std::string listId;
+    bool oneClick = false;
+    // The type of the whole message: "text/plain", "text/html",
+    // "multipart/alternative" (an HTML mail: its plain text, then the HTML,
+    // the HTML in a "multipart/related" with its inline pictures), or
+    // "multipart/mixed" (the body first, then the files).
     std::string topType;
-    // Attachments, then the text part, then inline pictures.
+    // The text parts (the plain text; or for HTML the plain text made from it,
+    // then the HTML), then inline pictures, then attachments.
     std::vector<MailPart> parts;
 
     bool operator==(const MailMessage &) const = default;
@@ -107,6 +117,12 @@ MailMessage BuildMailMessage(const SendJob &job, const SenderAccount &account,
                              const std::vector<std::string> &to, const std::vector<std::string> &cc,
                              const std::vector<std::string> &bcc,
                              const Recipient *recipient = nullptr);
+
+// What is wrong with an address for one-click unsubscribing (UTF-8 message
+// naming it); empty when it is an https URL that can stand in a header: it
+// starts with "https://" and a host name, and holds printable ASCII only,
+// without "<", ">" or "\"". An empty address is fine (none is sent).
+std::string UnsubscribeUrlProblem(std::string_view url);
 
 // Checked before a run starts: the message (UTF-8) naming the first
 // attachment or inline picture of the job whose file in the work folder is

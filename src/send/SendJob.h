@@ -35,6 +35,12 @@ struct SendJob
     // Picture names in WorkFolder()/HtmlImage/, referred to as "cid:" + name.
     std::vector<std::string> inlinePictures;
 
+    // Every mail carries List-Unsubscribe (a mailto: to the account's reply
+    // address); with unsubscribeUrl (https) also that URL and
+    // List-Unsubscribe-Post for one-click unsubscribing.
+    bool listUnsubscribe = false;
+    std::string unsubscribeUrl;
+
     // Pause after each mail in milliseconds (0..100000).
     int intervalMs = 1000;
 

@@ -1,5 +1,6 @@
 #include "send/SendLog.h"
 
+#include "core/BoolField.h"
 #include "core/DataFolder.h"
 #include "core/DataLayout.h"
 #include "core/Errors.h"
@@ -86,6 +87,7 @@ void WriteSendLogFrom(std::string_view accountName, std::string_view fromAddress
     file.WriteField(job.body);
     file.WriteField(JoinCommaNameList(job.attachments));
     file.WriteField(accountName);
+    file.WriteField(BoolField(job.listUnsubscribe));
     file.Commit();
 
     if (job.inlinePictures.empty())
@@ -108,9 +110,21 @@ SendLog ReadSendLog(const fs::path &path, int count, const std::string &key)
     SendLog log;
     EncryptedFieldFile file = EncryptedFieldFile::OpenRead(path, key);
     const int n = std::clamp(count, 0, SendLog::kFieldCount);
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i) {
+        if (i >= SendLog::kFirstFieldCount && file.AtEnd())
+            break;
         log.fields[static_cast<std::size_t>(i)] = file.ReadField();
+    }
     return log;
+}
+
+bool SendLog::ListUnsubscribe() const
+{
+    try {
+        return !fields[15].empty() && ParseBoolField(fields[15]);
+    } catch (const std::exception &) {
+        return false;
+    }
 }
 
 } // namespace vostrel

@@ -1,11 +1,14 @@
 // The sent-mail log: one file per sender account and run, Logs/<account>/
-// <start time>.vsl in the data folder, an encrypted field file of exactly 15
+// <start time>.vsl in the data folder, an encrypted field file of exactly 16
 // fields:
 //    1 subject as typed          6 end time            11 Bcc addresses
 //    2 To list names, ","        7 Cc list names, ","  12 sending address
 //    3 mails sent                8 Bcc list names, "," 13 body as typed
 //    4 mails planned             9 To addresses        14 attachment names, ","
 //    5 start time (= file name) 10 Cc addresses        15 account name
+//   16 List-Unsubscribe sent ("-1" or "0")
+// Logs written before the 16th field existed end after the 15th; they read
+// as runs without List-Unsubscribe.
 // Runs with inline pictures keep copies of them in Logs/<account>/<start time>/.
 #pragma once
 
@@ -21,7 +24,9 @@ namespace vostrel {
 
 struct SendLog
 {
-    static constexpr int kFieldCount = 15;
+    static constexpr int kFieldCount = 16;
+    // The fields every log has; the later ones may be absent.
+    static constexpr int kFirstFieldCount = 15;
     // Field n (1-based) is fields[n - 1]; Shift_JIS texts.
     std::array<std::string, kFieldCount> fields;
 
@@ -30,6 +35,8 @@ struct SendLog
     const std::string &Body() const { return fields[12]; }
     const std::string &Attachments() const { return fields[13]; }
     const std::string &AccountName() const { return fields[14]; }
+    // Field 16; false when absent or not a boolean.
+    bool ListUnsubscribe() const;
 };
 
 // DataFolder() + "Logs/" + account + "/" + startTime + ".vsl".
@@ -54,8 +61,9 @@ void WriteSendLogFrom(std::string_view accountName, std::string_view fromAddress
                       std::string_view toAddrLog, std::string_view ccAddrLog,
                       std::string_view bccAddrLog, const std::string &key = CurrentKey());
 
-// Reads the first `count` fields (1..15) of a log file; the others stay
-// empty. Throws FileError when the file cannot be read that far.
+// Reads the first `count` fields (1..16) of a log file; the others stay
+// empty. Throws FileError when the file cannot be read that far; a field after
+// the 15th that the file does not have stays empty.
 SendLog ReadSendLog(const std::filesystem::path &path, int count = SendLog::kFieldCount,
                     const std::string &key = CurrentKey());
 

@@ -273,6 +273,10 @@ StartSendResult StartSend(SendJob job, TFormSendProgress &progress, const Compos
         ShowWarning(parent, u"文章を入力してください"_s);
         return StartSendResult::NotStarted;
     }
+    if (const std::string problem = UnsubscribeUrlProblem(job.unsubscribeUrl); !problem.empty()) {
+        ShowWarning(parent, QString::fromStdString(problem));
+        return StartSendResult::NotStarted;
+    }
     if (!AskAboutTheReached(parent, job, link.previous))
         return StartSendResult::NotStarted;
     if (job.toLists.empty()) {

@@ -924,5 +924,35 @@ TEST_F(MailMakeTest, DiscardingTheDraftsFilesEmptiesTheAttachmentsAndDeletesTheP
     EXPECT_TRUE(form->Draft().inlinePictures.empty());
 }
 
+TEST_F(MailMakeTest, TheUnsubscribeChoiceIsOffForANewMailAndStaysWithAKeptDraft)
+{
+    auto *box = Child<QCheckBox>(form.get(), u"CBListUnsubscribe"_s);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), u"配信停止の案内をヘッダーに付ける"_s);
+    Open();
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_TRUE(Edit(u"EditUnsubscribeUrl"_s)->text().isEmpty());
+    EXPECT_FALSE(BuildSendJob(form->Draft()).listUnsubscribe);
+
+    box->setChecked(true);
+    QTest::keyClicks(Edit(u"EditUnsubscribeUrl"_s), u" https://example.jp/stop "_s);
+    CloseKeeping(true);
+    Open();
+    EXPECT_TRUE(box->isChecked());
+    const SendJob job = BuildSendJob(form->Draft());
+    EXPECT_TRUE(job.listUnsubscribe);
+    EXPECT_EQ(job.unsubscribeUrl, "https://example.jp/stop");
+
+    // An address typed while the box is off goes nowhere.
+    box->setChecked(false);
+    EXPECT_EQ(BuildSendJob(form->Draft()).unsubscribeUrl, "");
+
+    box->setChecked(true);
+    CloseKeeping(false);
+    Open();
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_TRUE(Edit(u"EditUnsubscribeUrl"_s)->text().isEmpty());
+}
+
 } // namespace
 } // namespace vostrel::test

@@ -237,15 +237,19 @@ TEST_F(MailParseTest, HtmlMailWithTwoInlinePictures)
 
     EXPECT_EQ(Header(json, u"Subject"_s)[u"value"_s].toString(), u"写真付きのお知らせ"_s);
     const QJsonArray parts = Parts(json);
-    ASSERT_EQ(parts.size(), 4);
-    EXPECT_EQ(parts[0].toObject()[u"content_type"_s].toString(), u"multipart/related"_s);
-    const QJsonObject html = parts[1].toObject();
+    ASSERT_EQ(parts.size(), 6);
+    EXPECT_EQ(parts[0].toObject()[u"content_type"_s].toString(), u"multipart/alternative"_s);
+    EXPECT_EQ(WithoutCr(parts[1].toObject()[u"text"_s].toString()), u"写真です\n"_s);
+    EXPECT_EQ(parts[2].toObject()[u"content_type"_s].toString(), u"multipart/related"_s);
+    const QJsonObject html = parts[3].toObject();
     EXPECT_EQ(html[u"content_type"_s].toString(), u"text/html"_s);
-    const QString expectedHtml = u"<html><body><p>写真です</p>\n<img src=\"cid:"_s + Q(pic1) +
-                                 u"\">\n<img src=\"cid:"_s + Q(pic2) + u"\">\n</body></html>\n"_s;
+    const QString expectedHtml = u"<html><meta charset=\"ISO-2022-JP\"><body><p>写真です</p>\n"
+                                 u"<img src=\"cid:"_s +
+                                 Q(pic1) + u"\">\n<img src=\"cid:"_s + Q(pic2) +
+                                 u"\">\n</body></html>\n"_s;
     EXPECT_EQ(WithoutCr(html[u"text"_s].toString()), expectedHtml);
-    ExpectFilePart(parts[2].toObject(), pic1, u"image/gif"_s, Q("<" + pic1 + ">"));
-    ExpectFilePart(parts[3].toObject(), pic2, u"image/jpeg"_s, Q("<" + pic2 + ">"));
+    ExpectFilePart(parts[4].toObject(), pic1, u"image/gif"_s, Q("<" + pic1 + ">"));
+    ExpectFilePart(parts[5].toObject(), pic2, u"image/jpeg"_s, Q("<" + pic2 + ">"));
     EXPECT_EQ(ExpectContentIdsResolve(json, html[u"text"_s].toString()), 2);
 }
 
@@ -266,14 +270,18 @@ TEST_F(MailParseTest, AttachmentWithJapaneseNamePlusPicture)
     const QJsonObject json = Parse(BuildMailMessage(job, Account(), {"a@example.com"}, {}, {}));
 
     const QJsonArray parts = Parts(json);
-    ASSERT_EQ(parts.size(), 4);
+    ASSERT_EQ(parts.size(), 7);
     EXPECT_EQ(parts[0].toObject()[u"content_type"_s].toString(), u"multipart/mixed"_s);
-    ExpectFilePart(parts[1].toObject(), "見積書 2024年3月.pdf", u"application/pdf"_s);
-    const QJsonObject html = parts[2].toObject();
+    EXPECT_EQ(parts[1].toObject()[u"content_type"_s].toString(), u"multipart/alternative"_s);
+    EXPECT_EQ(WithoutCr(parts[2].toObject()[u"text"_s].toString()), u"見積書を添付します。\n"_s);
+    EXPECT_EQ(parts[3].toObject()[u"content_type"_s].toString(), u"multipart/related"_s);
+    const QJsonObject html = parts[4].toObject();
     EXPECT_EQ(html[u"content_type"_s].toString(), u"text/html"_s);
-    EXPECT_EQ(WithoutCr(html[u"text"_s].toString()),
-              u"<p>見積書を添付します。</p><img src=\"cid:image1.png\">\n"_s);
-    ExpectFilePart(parts[3].toObject(), "image1.png", u"image/png"_s, u"<image1.png>"_s);
+    EXPECT_EQ(
+        WithoutCr(html[u"text"_s].toString()),
+        u"<meta charset=\"ISO-2022-JP\"><p>見積書を添付します。</p><img src=\"cid:image1.png\">\n"_s);
+    ExpectFilePart(parts[5].toObject(), "image1.png", u"image/png"_s, u"<image1.png>"_s);
+    ExpectFilePart(parts[6].toObject(), "見積書 2024年3月.pdf", u"application/pdf"_s);
     EXPECT_EQ(ExpectContentIdsResolve(json, html[u"text"_s].toString()), 1);
 }
 
@@ -364,8 +372,8 @@ TEST_F(MailParseTest, LongTextsFoldAndStillDecode)
 
     const QJsonArray parts = Parts(json);
     ASSERT_EQ(parts.size(), 3);
-    ExpectFilePart(parts[1].toObject(), fileFull, u"text/csv"_s);
-    const QJsonObject text = parts[2].toObject();
+    ExpectFilePart(parts[2].toObject(), fileFull, u"text/csv"_s);
+    const QJsonObject text = parts[1].toObject();
     EXPECT_EQ(text[u"transfer_encoding"_s].toString(), u"base64"_s);
     EXPECT_EQ(WithoutCr(text[u"text"_s].toString()), u"先頭行\n"_s + Q(longLine) + u"\n末尾\n"_s);
 }

@@ -280,7 +280,7 @@ TEST_F(MessageBuilderTest, AsciiDisplayNameIsQuotedWithEscapes)
         << mail;
 }
 
-TEST_F(MessageBuilderTest, HtmlMailWithTwoPicturesIsRelatedAndExact)
+TEST_F(MessageBuilderTest, HtmlMailIsPlainTextThenHtmlRelatedToItsPicturesExactly)
 {
     ScopedTimeZone tz("JST-9");
     const std::string pic1 = "image240315143059_48210977.gif";
@@ -299,34 +299,47 @@ TEST_F(MessageBuilderTest, HtmlMailWithTwoPicturesIsRelatedAndExact)
     SenderAccount account = Account();
     account.ReturnAddress.clear();
     const MailMessage m = BuildMailMessage(job, account, {"to@example.com"}, {}, {});
-    EXPECT_EQ(m.topType, "multipart/related");
-    ASSERT_EQ(m.parts.size(), 3u);
-    EXPECT_EQ(m.parts[0].kind, MailPart::Kind::Text);
-    EXPECT_EQ(m.parts[1].contentId, pic1);
-    EXPECT_EQ(m.parts[2].contentId, pic2);
+    EXPECT_EQ(m.topType, "multipart/alternative");
+    ASSERT_EQ(m.parts.size(), 4u);
+    EXPECT_EQ(m.parts[0].contentType, "text/plain");
+    EXPECT_EQ(m.parts[1].contentType, "text/html");
+    EXPECT_EQ(m.parts[2].contentId, pic1);
+    EXPECT_EQ(m.parts[3].contentId, pic2);
 
     const std::string mail = WriteMimeMessage(m, Fixed());
+    const std::string related = "1_" + kBoundary;
     EXPECT_EQ(
         WithoutMessageId(mail, m, "example.jp"),
         CrLfLines({"MIME-Version: 1.0",
                    "From: =?ISO-2022-JP?B?GyRCOjk9UD9NGyhC?= <sender@example.jp>",
                    "To: to@example.com",
-                   "Content-Type: multipart/related;",
-                   "\tcharset=\"ISO-2022-jp\"; boundary=\"AbCdEfGhIjKlMnOp=_QrStUvWxYz012345\"",
+                   "Content-Type: multipart/alternative;",
+                   "\tcharset=\"ISO-2022-jp\"; boundary=\"" + kBoundary + "\"",
                    "Content-Transfer-Encoding: 7bit",
                    "Date: Fri, 15 Mar 2024 14:30:59 +0900",
                    "Message-ID: <ID>",
                    "",
                    "This is a multi-part message in MIME format",
                    "",
-                   "--AbCdEfGhIjKlMnOp=_QrStUvWxYz012345",
+                   "--" + kBoundary,
+                   "Content-Type: text/plain ; charset=\"ISO-2022-JP\"",
+                   "Content-Transfer-Encoding: 7bit",
+                   "",
+                   "\x1B$B$3$s$K$A$O\x1B(B",
+                   "",
+                   "--" + kBoundary,
+                   "Content-Type: multipart/related;",
+                   "\tboundary=\"" + related + "\"",
+                   "",
+                   "--" + related,
                    "Content-Type: text/html ; charset=\"ISO-2022-JP\"",
                    "Content-Transfer-Encoding: 7bit",
                    "",
-                   "<p>\x1B$B$3$s$K$A$O\x1B(B</p><img src=\"cid:image240315143059_48210977.gif\">"
+                   "<meta charset=\"ISO-2022-JP\"><p>\x1B$B$3$s$K$A$O\x1B(B</p>"
+                   "<img src=\"cid:image240315143059_48210977.gif\">"
                    "<img src=\"cid:image240315143100_10000000.png\">",
                    "",
-                   "--AbCdEfGhIjKlMnOp=_QrStUvWxYz012345",
+                   "--" + related,
                    "Content-Type: image/gif;",
                    "        name=\"image240315143059_48210977.gif\"",
                    "Content-Transfer-Encoding: base64",
@@ -336,7 +349,7 @@ TEST_F(MessageBuilderTest, HtmlMailWithTwoPicturesIsRelatedAndExact)
                    "",
                    "R0lGODlh",
                    "",
-                   "--AbCdEfGhIjKlMnOp=_QrStUvWxYz012345",
+                   "--" + related,
                    "Content-Type: image/png;",
                    "        name=\"image240315143100_10000000.png\"",
                    "Content-Transfer-Encoding: base64",
@@ -347,57 +360,77 @@ TEST_F(MessageBuilderTest, HtmlMailWithTwoPicturesIsRelatedAndExact)
                    "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4",
                    "OTo7",
                    "",
-                   "--AbCdEfGhIjKlMnOp=_QrStUvWxYz012345--",
+                   "--" + related + "--",
+                   "",
+                   "--" + kBoundary + "--",
                    ""}));
 }
 
-TEST_F(MessageBuilderTest, AttachmentThenHtmlThenPictureIsMixed)
+// The parts' order in the message, as the content types and file names of
+// each part's header in turn.
+std::vector<std::string> PartHeads(const std::string &mail)
 {
-    ScopedTimeZone tz("JST-9");
-    PutAttachment(S("資料.pdf"), "%PDF-1.4 test");
-    PutPicture("image1.jpg", "JPEG");
-    SendJob job;
-    job.sendAsHtml = true;
-    job.body = "<img src=\"cid:image1.jpg\">";
-    job.attachments = {S("資料.pdf")};
-    job.inlinePictures = {"image1.jpg"};
-    const MailMessage m = BuildMailMessage(job, Account(), {"to@example.com"}, {}, {});
-    EXPECT_EQ(m.topType, "multipart/mixed");
-    ASSERT_EQ(m.parts.size(), 3u);
-    EXPECT_EQ(m.parts[0].kind, MailPart::Kind::File);
-    EXPECT_EQ(m.parts[0].path, WorkFolder() / "AppendedImage" / FileNameOf(S("資料.pdf")));
-    EXPECT_TRUE(m.parts[0].contentId.empty());
-    EXPECT_EQ(m.parts[1].kind, MailPart::Kind::Text);
-    EXPECT_EQ(m.parts[1].contentType, "text/html");
-    EXPECT_EQ(m.parts[2].path, WorkFolder() / "HtmlImage" / "image1.jpg");
-    EXPECT_EQ(m.parts[2].contentId, "image1.jpg");
+    std::vector<std::string> heads;
+    static const std::regex head(
+        "\r\nContent-Type: ([a-z/]+)[^\r]*(?:\r\n[^\r]*name=\"([^\"]*)\")?");
+    for (auto it = std::sregex_iterator(mail.begin(), mail.end(), head);
+         it != std::sregex_iterator(); ++it)
+        heads.push_back((*it)[1].str() + ((*it)[2].matched ? " " + (*it)[2].str() : ""));
+    return heads;
+}
 
-    const std::string mail = WriteMimeMessage(m, Fixed());
-    EXPECT_NE(mail.find("Content-Type: multipart/mixed;\r\n\tcharset=\"ISO-2022-jp\"; boundary=\"" +
-                        kBoundary + "\"\r\nContent-Transfer-Encoding: 7bit\r\n"),
-              std::string::npos);
-    // The Japanese name: one encoded-word inside the quotes of both parameters.
-    const std::string attachmentPart =
-        "--" + kBoundary +
-        "\r\n"
-        "Content-Type: application/pdf;\r\n"
-        "        name=\"=?ISO-2022-JP?B?GyRCO3FOQRsoQi5wZGY=?=\"\r\n"
-        "Content-Transfer-Encoding: base64\r\n"
-        "Content-Disposition: attachment;\r\n"
-        "        filename=\"=?ISO-2022-JP?B?GyRCO3FOQRsoQi5wZGY=?=\"\r\n"
-        "\r\n"
-        "JVBERi0xLjQgdGVzdA==\r\n"
-        "\r\n"
-        "--" +
-        kBoundary + "\r\nContent-Type: text/html ;";
-    EXPECT_NE(mail.find("This is a multi-part message in MIME format\r\n\r\n" + attachmentPart),
-              std::string::npos)
-        << mail;
-    const size_t html = mail.find("Content-Type: text/html");
-    const size_t picture =
-        mail.find("Content-ID: <image1.jpg>\r\n\r\nSlBFRw==\r\n\r\n--" + kBoundary + "--\r\n\r\n");
-    EXPECT_NE(picture, std::string::npos) << mail;
-    EXPECT_LT(html, picture);
+TEST_F(MessageBuilderTest, TheBodyComesFirstThenPicturesAndAttachments)
+{
+    PutAttachment("a.pdf", "%PDF-1.4 test");
+    PutPicture("image1.jpg", "JPEG");
+    struct Shape
+    {
+        bool html, picture, attachment;
+        std::string top;
+        std::vector<std::string> heads;
+    };
+    const Shape shapes[] = {
+        {false,
+         false,
+         true,
+         "multipart/mixed",
+         {"multipart/mixed", "text/plain", "application/pdf a.pdf"}},
+        {false,
+         true,
+         true,
+         "multipart/mixed",
+         {"multipart/mixed", "text/plain", "image/jpeg image1.jpg", "application/pdf a.pdf"}},
+        {true,
+         false,
+         false,
+         "multipart/alternative",
+         {"multipart/alternative", "text/plain", "text/html"}},
+        {true,
+         false,
+         true,
+         "multipart/mixed",
+         {"multipart/mixed", "multipart/alternative", "text/plain", "text/html",
+          "application/pdf a.pdf"}},
+        {true,
+         true,
+         true,
+         "multipart/mixed",
+         {"multipart/mixed", "multipart/alternative", "text/plain", "multipart/related",
+          "text/html", "image/jpeg image1.jpg", "application/pdf a.pdf"}},
+    };
+    for (const Shape &shape : shapes) {
+        SendJob job;
+        job.sendAsHtml = shape.html;
+        job.body = shape.html ? "<p>x</p><img src=\"cid:image1.jpg\">" : "x";
+        if (shape.picture)
+            job.inlinePictures = {"image1.jpg"};
+        if (shape.attachment)
+            job.attachments = {"a.pdf"};
+        const MailMessage m = BuildMailMessage(job, Account(), {"to@example.com"}, {}, {});
+        SCOPED_TRACE(shape.top + (shape.picture ? " picture" : "") + (shape.html ? " html" : ""));
+        EXPECT_EQ(m.topType, shape.top);
+        EXPECT_EQ(PartHeads(WriteMimeMessage(m, Fixed())), shape.heads);
+    }
 }
 
 TEST_F(MessageBuilderTest, AsciiAttachmentNameIsShownUnchanged)
@@ -519,20 +552,6 @@ TEST_F(MessageBuilderTest, TheStartCheckNamesTheFirstFileThatIsGoneUnreadableOrB
     EXPECT_EQ(JobFilesProblem(job), "添付ファイル「pipe」を読み込めないため、送信を始められ"
                                     "ません。添付し直してください\r\n" +
                                         pipe.string() + "\r\n通常のファイルではありません");
-}
-
-TEST_F(MessageBuilderTest, AnHtmlMailWithoutFilesIsASingleTextHtmlPart)
-{
-    ScopedTimeZone tz("JST-9");
-    SendJob job;
-    job.body = "text";
-    job.sendAsHtml = true;
-    const MailMessage m = BuildMailMessage(job, Account(), {"to@example.com"}, {}, {});
-    EXPECT_EQ(m.topType, "multipart/related");
-    const std::string mail = WriteMimeMessage(m, Fixed());
-    EXPECT_EQ(mail.find("multipart"), std::string::npos);
-    EXPECT_NE(mail.find("\r\nContent-Type: text/html ; charset=\"ISO-2022-JP\"\r\n"),
-              std::string::npos);
 }
 
 TEST_F(MessageBuilderTest, PicturesBesideAPlainTextBodyMakeAMixedMessage)
@@ -1022,3 +1041,98 @@ TEST_F(MessageBuilderTest, BoundaryIsMadeOncePerRun)
     EXPECT_EQ(m2[1].str(), b);
     EXPECT_NE(one.find("\r\n--" + b + "--\r\n"), std::string::npos);
 }
+
+namespace {
+
+TEST_F(MessageBuilderTest, MergeTagsReachBothPartsOfAnHtmlMail)
+{
+    SendJob job;
+    job.sendAsHtml = true;
+    job.body = S("<p><#-送信先名-><#-敬称-></p>");
+    const Recipient r = MakeRecipient(S("山田"), S("様"), "y@example.jp");
+    const MailMessage m = BuildMailMessage(job, Account(), {"y@example.jp"}, {}, {}, &r);
+    ASSERT_EQ(m.parts.size(), 2u);
+    const std::string name = kEscJis + ";3EDMM" + kEscAscii; // 山田様
+    EXPECT_EQ(m.parts[0].bodyLines, std::vector<std::string>{name});
+    EXPECT_EQ(m.parts[1].bodyLines,
+              std::vector<std::string>{"<meta charset=\"ISO-2022-JP\"><p>" + name + "</p>"});
+}
+
+TEST_F(MessageBuilderTest, ListUnsubscribeNamesTheReplyAddressAndTheOneClickUrlWithAListId)
+{
+    struct Case
+    {
+        const char *what;
+        bool individual;
+        std::string returnAddress, url;
+        std::vector<std::string> headers;
+    };
+    const Case cases[] = {
+        {"per list, reply address",
+         false,
+         "reply@example.jp",
+         "",
+         {"List-Id: <sender.example.jp>",
+          "List-Unsubscribe: <mailto:reply@example.jp?subject=unsubscribe>"}},
+        {"no reply address: the sending address",
+         false,
+         "",
+         "",
+         {"List-Id: <sender.example.jp>",
+          "List-Unsubscribe: <mailto:sender@example.jp?subject=unsubscribe>"}},
+        {"individually, with a one-click URL",
+         true,
+         "reply@example.jp",
+         "https://example.jp/stop?id=1",
+         {"List-Id: <sender.example.jp>",
+          "List-Unsubscribe: "
+          "<mailto:reply@example.jp?subject=unsubscribe%20%3Cy%2Bnews@example.jp%3E>,",
+          " <https://example.jp/stop?id=1>", "List-Unsubscribe-Post: List-Unsubscribe=One-Click"}},
+    };
+    const Recipient r = MakeRecipient(S("山田"), S("様"), "y+news@example.jp");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SendJob job;
+        job.body = "x";
+        job.listUnsubscribe = true;
+        job.unsubscribeUrl = c.url;
+        SenderAccount account = Account();
+        account.ReturnAddress = c.returnAddress;
+        const std::string mail = WriteMimeMessage(BuildMailMessage(
+            job, account, {"y+news@example.jp"}, {}, {}, c.individual ? &r : nullptr));
+        std::vector<std::string> found;
+        bool in = false;
+        for (const std::string &line : Lines(HeaderBlock(mail))) {
+            in = line.starts_with("List-") || (in && line.starts_with(" "));
+            if (in)
+                found.push_back(line);
+        }
+        EXPECT_EQ(found, c.headers) << mail;
+    }
+    // Off: no header at all.
+    SendJob job;
+    job.body = "x";
+    job.unsubscribeUrl = "https://example.jp/";
+    EXPECT_EQ(WriteMimeMessage(BuildMailMessage(job, Account(), {"a@example.jp"}, {}, {}))
+                  .find("List-Unsubscribe"),
+              std::string::npos);
+}
+
+TEST_F(MessageBuilderTest, OnlyAnHttpsUrlServesForOneClickUnsubscribing)
+{
+    for (const char *good : {"", "https://example.jp/u", "HTTPS://example.jp/u?a=1&b=%20"})
+        EXPECT_EQ(UnsubscribeUrlProblem(good), "") << good;
+    for (const char *bad : {"http://example.jp/u", "https://", "https:///path", "example.jp",
+                            "https://example.jp/a b", "https://example.jp/<x>", "mailto:a@b.jp"})
+        EXPECT_EQ(UnsubscribeUrlProblem(bad),
+                  std::string("配信停止のアドレスには https:// で始まるURLを入力してください: ") +
+                      bad)
+            << bad;
+    SendJob job;
+    job.body = "x";
+    job.listUnsubscribe = true;
+    job.unsubscribeUrl = "http://example.jp/u";
+    EXPECT_THROW(BuildMailMessage(job, Account(), {"a@example.jp"}, {}, {}), VostrelError);
+}
+
+} // namespace

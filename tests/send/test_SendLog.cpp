@@ -1,4 +1,4 @@
-// The sent-mail log: its fifteen fields as a run writes them, its folders and
+// The sent-mail log: its sixteen fields as a run writes them, its folders and
 // picture copies, and reading it back.
 #include "SendRunFixture.h"
 
@@ -56,6 +56,7 @@ protected:
         job.bccLists = {"bcc"};
         job.bccFirstOnly = true;
         job.attachments = {"a.txt", S("資料.pdf")};
+        job.listUnsubscribe = true;
         WriteBytes(WorkFolder() / "AppendedImage" / "a.txt", "text");
         WriteBytes(WorkFolder() / "AppendedImage" / "資料.pdf", "%PDF");
         return job;
@@ -77,7 +78,7 @@ TEST_F(SendLogTest, PathsAreTheAccountFolderAndTheStartTime)
     EXPECT_EQ(SendLogPictureFolder("A", start).native().back(), '/');
 }
 
-TEST_F(SendLogTest, ARunWithTwoAccountsWritesTheSameFifteenFieldsButTheSender)
+TEST_F(SendLogTest, ARunWithTwoAccountsWritesTheSameSixteenFieldsButTheSender)
 {
     const SendJob job = FullJob();
     const RunSendResult result = Run(job);
@@ -92,7 +93,7 @@ TEST_F(SendLogTest, ARunWithTwoAccountsWritesTheSameFifteenFieldsButTheSender)
         EXPECT_EQ(path.filename().native(), start + ".vsl");
         EXPECT_EQ(path.parent_path().filename().native(), SjisToUtf8(account));
         const SendLog log = ReadSendLog(path);
-        const std::array<std::string, 15> expected = {
+        const std::array<std::string, 16> expected = {
             job.subject,
             "to1,to2",
             "3",
@@ -108,15 +109,17 @@ TEST_F(SendLogTest, ARunWithTwoAccountsWritesTheSameFifteenFieldsButTheSender)
             job.body,
             "a.txt," + S("資料.pdf"),
             account,
+            "-1",
         };
-        for (int i = 0; i < 15; ++i)
+        for (int i = 0; i < 16; ++i)
             EXPECT_EQ(log.fields[i], expected[i]) << "field " << i + 1;
         // Subject and body keep their merge tags.
         EXPECT_NE(log.Subject().find("<#-"), std::string::npos);
         EXPECT_NE(log.Body().find("<#-"), std::string::npos);
         EXPECT_TRUE(std::regex_match(SjisToUtf8(log.fields[5]), kEndTime)) << log.fields[5];
         EXPECT_GE(SjisToUtf8(log.fields[5]).substr(0, 17), start.substr(0, 17));
-        // The file itself: exactly these fifteen fields, one after another.
+        EXPECT_TRUE(log.ListUnsubscribe());
+        // The file itself: exactly these sixteen fields, one after another.
         const std::vector<std::string> all(expected.begin(), expected.end());
         EXPECT_EQ(RawFields(path), all);
         EXPECT_EQ(StoreFields(path), all);
@@ -135,7 +138,8 @@ TEST_F(SendLogTest, AStoppedRunRecordsWhatWasSentOfWhatWasPlanned)
     };
     const RunSendResult result = Run(job);
     const std::vector<std::string> fields = RawFields(SendLogPath("A", result.startTime));
-    ASSERT_EQ(fields.size(), 15u);
+    ASSERT_EQ(fields.size(), 16u);
+    EXPECT_EQ(fields[15], "0");
     EXPECT_EQ(StoreFields(SendLogPath("A", result.startTime)), fields);
     const SendLog log = ReadSendLog(SendLogPath("A", result.startTime));
     EXPECT_EQ(std::vector<std::string>(log.fields.begin(), log.fields.end()), fields);
@@ -168,7 +172,7 @@ TEST_F(SendLogTest, AnHtmlRunKeepsCopiesOfItsPicturesNextToEveryLog)
         ASSERT_TRUE(fs::is_directory(folder));
         EXPECT_EQ(folder.parent_path().parent_path(),
                   SendLogPath(account, result.startTime).parent_path());
-        EXPECT_EQ(StoreFields(SendLogPath(account, result.startTime)).size(), 15u);
+        EXPECT_EQ(StoreFields(SendLogPath(account, result.startTime)).size(), 16u);
         EXPECT_EQ(ReadSendLog(SendLogPath(account, result.startTime)).Body(), job.body);
         EXPECT_EQ(ReadBytes(folder / "image1.png"), "png-one");
         EXPECT_EQ(ReadBytes(folder / "image2.jpg"), "jpg-two");
@@ -231,6 +235,27 @@ TEST_F(SendLogTest, ReadingStopsAfterTheFieldsAsked)
     EXPECT_EQ(ReadSendLog(path, 5).StartTime(), result.startTime);
     EXPECT_THROW(ReadSendLog(path), FileError);
     EXPECT_THROW(ReadSendLog(DataFolder() / "Logs" / "A" / "none.vsl"), FileError);
+}
+
+TEST_F(SendLogTest, ALogOfFifteenFieldsReadsAsARunWithoutListUnsubscribe)
+{
+    // A log as written before the sixteenth field existed: the same fifteen
+    // fields and nothing after them.
+    const RunSendResult result = Run(Job({"to1"}));
+    const fs::path path = SendLogPath("A", result.startTime);
+    std::vector<std::string> fields = StoreFields(path);
+    ASSERT_EQ(fields.size(), 16u);
+    fields.pop_back();
+    {
+        EncryptedFieldFile file = EncryptedFieldFile::Create(path);
+        for (const std::string &field : fields)
+            file.WriteField(field);
+        file.Commit();
+    }
+    const SendLog old = ReadSendLog(path);
+    EXPECT_EQ(std::vector<std::string>(old.fields.begin(), old.fields.begin() + 15), fields);
+    EXPECT_EQ(old.fields[15], "");
+    EXPECT_FALSE(old.ListUnsubscribe());
 }
 
 TEST_F(SendLogTest, AnAccountThatCannotBeReadGetsNoLog)

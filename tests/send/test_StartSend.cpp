@@ -130,6 +130,12 @@ TEST_F(StartSendTest, IncompleteJobsAreRefusedWithTheirMessage)
          },
          u"宛先、又はBCCが選択されていません"_s},
         {"no body", [](SendJob &j) { j.body.clear(); }, u"文章を入力してください"_s},
+        {"an unsubscribe address that is no https URL",
+         [](SendJob &j) {
+             j.listUnsubscribe = true;
+             j.unsubscribeUrl = "http://example.jp/stop";
+         },
+         u"配信停止のアドレスには https:// で始まるURLを入力してください: http://example.jp/stop"_s},
         // The first failing check speaks.
         {"nothing",
          [](SendJob &j) {
