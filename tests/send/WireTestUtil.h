@@ -64,9 +64,9 @@ inline QString ParsedText(const QJsonObject &mail)
     return {};
 }
 
-inline int ParsedDefectCount(const QJsonObject &mail)
+inline qsizetype ParsedDefectCount(const QJsonObject &mail)
 {
-    int count = mail.value(QStringLiteral("defects")).toArray().size();
+    qsizetype count = mail.value(QStringLiteral("defects")).toArray().size();
     for (const auto &p : mail.value(QStringLiteral("parts")).toArray())
         count += p.toObject().value(QStringLiteral("defects")).toArray().size();
     return count;
