@@ -55,7 +55,9 @@ double MsSinceProcessStart()
     const double startSeconds = std::stod(field) / static_cast<double>(::sysconf(_SC_CLK_TCK));
     timespec now{};
     ::clock_gettime(CLOCK_BOOTTIME, &now);
-    return (static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 - startSeconds) * 1000.0;
+    return (static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9 -
+            startSeconds) *
+           1000.0;
 }
 
 void SetUpDataFolder(const QString &root)
@@ -85,8 +87,8 @@ int StartChild(int argc, char **argv)
         return 2;
     while (!windows.Main().FirstShowDone())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    const double total = beforeMain + sinceMain.nsecsElapsed() / 1e6;
-    std::printf("%.1f %.1f %lld\n", total, sinceMain.nsecsElapsed() / 1e6,
+    const double total = beforeMain + static_cast<double>(sinceMain.nsecsElapsed()) / 1e6;
+    std::printf("%.1f %.1f %lld\n", total, static_cast<double>(sinceMain.nsecsElapsed()) / 1e6,
                 static_cast<long long>(windows.Main().findChildren<QWebEngineView *>().size()));
     return 0;
 }
@@ -131,7 +133,7 @@ void PreviewFigures(const QString &root)
         QElapsedTimer timer;
         timer.start();
         pages->setCurrentIndex(static_cast<int>(ComposePage::Preview));
-        const double built = timer.nsecsElapsed() / 1e6;
+        const double built = static_cast<double>(timer.nsecsElapsed()) / 1e6;
         auto *view = form.findChild<QWebEngineView *>();
         QSignalSpy loaded(view, &QWebEngineView::loadFinished);
         if (!loaded.wait(30000)) {
@@ -139,7 +141,8 @@ void PreviewFigures(const QString &root)
             return;
         }
         std::printf("preview %d%s: page written and load started %.1f ms, loaded %.1f ms\n", run,
-                    run == 1 ? " (browser made)" : "", built, timer.nsecsElapsed() / 1e6);
+                    run == 1 ? " (browser made)" : "", built,
+                    static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
 }
 

@@ -52,7 +52,8 @@ struct Timing
 void Report(const char *what, size_t fields, const Timing &t)
 {
     std::printf("%-52s %8zu fields  cpu %7.3f s  wall %7.3f s  %9.0f fields/s  %6.0f ns/field\n",
-                what, fields, t.cpu, t.wall, fields / t.cpu, t.cpu * 1e9 / fields);
+                what, fields, t.cpu, t.wall, static_cast<double>(fields) / t.cpu,
+                t.cpu * 1e9 / static_cast<double>(fields));
 }
 
 // Runs work a few times and keeps the fastest run.

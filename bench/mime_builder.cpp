@@ -94,7 +94,7 @@ int main()
             best = std::min(best, Seconds(start));
         }
         std::printf("Base64 encoder, 10 MB in memory: %.1f MB/s input (best of 10, %.2f ms)\n",
-                    data.size() / best / 1e6, best * 1e3);
+                    static_cast<double>(data.size()) / best / 1e6, best * 1e3);
     }
 
     // A personalised HTML mail with a 10 MB attachment, built and written.
@@ -121,7 +121,7 @@ int main()
         }
         std::printf("HTML mail with a 10 MB attachment: %.2f ms per mail (best of 5), %.1f MB/s "
                     "of attachment read and Base64-encoded, %zu bytes written\n",
-                    best * 1e3, attachment.size() / best / 1e6, size);
+                    best * 1e3, static_cast<double>(attachment.size()) / best / 1e6, size);
     }
 
     // 10,000 personalised mails of about 4 KB each.
@@ -146,7 +146,7 @@ int main()
         const double s = Seconds(start);
         std::printf("10,000 personalised mails (body %zu bytes): %.3f s, %.0f mails/s, "
                     "%.1f MB written\n",
-                    job.body.size(), s, kMails / s, bytes / 1e6);
+                    job.body.size(), s, kMails / s, static_cast<double>(bytes) / 1e6);
     }
 
     std::error_code ec;

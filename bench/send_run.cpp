@@ -456,7 +456,9 @@ void BigRun(const char *what, std::vector<std::string> sinkOptions)
     int status = 0;
     rusage usage{};
     ::wait4(child, &status, 0, &usage);
-    auto cpu = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    auto cpu = [](const timeval &t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     std::printf("  user %.1f s, system %.1f s, peak RSS %.1f MB\n", cpu(usage.ru_utime),
                 cpu(usage.ru_stime), static_cast<double>(usage.ru_maxrss) / 1024.0);
 }
